@@ -1,0 +1,65 @@
+#include "bridge/UpdateGate.h"
+
+#include <atomic>
+
+#include "bridge/SelfModule.h"
+
+namespace {
+// Single-writer words read by the other thread without a lock.
+std::atomic<HANDLE> g_mutexHandle{nullptr};
+std::atomic<UINT32> g_firstInstance{0};
+std::atomic<UINT32> g_updateResult{0};
+
+// Creates (or opens) the named mutex; reports whether it already existed.
+HANDLE CreateNamedUpdateMutex(bool& alreadyExisted) {
+    alreadyExisted = false;
+    std::wstring name = UpdateMutexName();
+    if (name.empty()) return nullptr;
+    HANDLE handle = CreateMutexW(nullptr, TRUE, name.c_str());
+    alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+    return handle;
+}
+}  // namespace
+
+std::wstring UpdateMutexName() {
+    wchar_t path[kPathChars];
+    if (!GetSelfPath(path)) return std::wstring();
+    std::wstring name(path);
+    for (wchar_t& c : name) {
+        if (c == L'\\') c = L'/';
+    }
+    return name;
+}
+
+void CreateUpdateMutex() {
+    bool alreadyExisted = false;
+    HANDLE handle = CreateNamedUpdateMutex(alreadyExisted);
+    if (!alreadyExisted) {
+        g_firstInstance.store(1);
+        // Held until this process's updater reports, so other processes wait for it.
+        HANDLE previous = g_mutexHandle.exchange(handle);
+        if (previous != nullptr) CloseHandle(previous);
+    } else {
+        g_firstInstance.store(0);
+        if (handle != nullptr) CloseHandle(handle);
+    }
+}
+
+UINT32 IsUpdateRunning() {
+    if (g_mutexHandle.load() != nullptr) return 0;
+    bool alreadyExisted = false;
+    HANDLE handle = CreateNamedUpdateMutex(alreadyExisted);
+    if (handle != nullptr) CloseHandle(handle);
+    return alreadyExisted ? 1 : 0;
+}
+
+void SetUpdateResult(UINT32 result) {
+    HANDLE handle = g_mutexHandle.exchange(nullptr);
+    if (handle != nullptr) CloseHandle(handle);
+    g_updateResult.store(result);
+}
+
+bool IsLoadGateOpen() {
+    if (g_firstInstance.load() == 1) return g_updateResult.load() != 0;
+    return IsUpdateRunning() == 0;
+}

@@ -1,0 +1,24 @@
+// The update gate shared by the render thread and the updater thread: the named update
+// mutex, the first-instance flag and the update result.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Name of the update mutex: the library's full path with every "\" turned into "/",
+// since named objects refuse backslashes. Empty when the path cannot be read.
+std::wstring UpdateMutexName();
+
+// OrvexInitialize: creates the mutex. The first instance keeps its handle until its
+// updater reports; a process that finds the mutex already existing keeps none.
+void CreateUpdateMutex();
+
+// 1 when another process holds the update mutex, else 0.
+UINT32 IsUpdateRunning();
+
+// The updater's last act: releases the kept mutex handle and publishes the result.
+void SetUpdateResult(UINT32 result);
+
+// Whether the core module may be loaded now (read on every render call while unloaded).
+bool IsLoadGateOpen();

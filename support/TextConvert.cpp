@@ -1,0 +1,32 @@
+#include "support/TextConvert.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <vector>
+
+void AnsiToWide(const char* source, std::wstring& result) {
+    result.clear();
+    if (source == nullptr) return;
+    int count = MultiByteToWideChar(CP_ACP, 0, source, -1, nullptr, 0);
+    if (count <= 0) return;
+    std::vector<wchar_t> buffer(static_cast<size_t>(count), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, source, -1, buffer.data(), count) <= 0) return;
+    result.assign(buffer.data());
+}
+
+void WideToAnsi(const wchar_t* source, std::string& result) {
+    result.clear();
+    if (source == nullptr) return;
+    int count = WideCharToMultiByte(CP_ACP, 0, source, -1, nullptr, 0, nullptr, nullptr);
+    if (count <= 0) return;
+    std::vector<char> buffer(static_cast<size_t>(count), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, source, -1, buffer.data(), count, nullptr, nullptr) <= 0)
+        return;
+    result.assign(buffer.data());
+}
+
+void IntToWide(int value, wchar_t (&buffer)[kIntTextChars], int radix) {
+    buffer[0] = L'\0';
+    _itow_s(value, buffer, kIntTextChars, radix);
+}

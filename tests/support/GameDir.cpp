@@ -1,0 +1,91 @@
+#include "support/GameDir.h"
+
+#include "support/TestPaths.h"
+
+namespace {
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+}  // namespace
+
+GameDir::GameDir(const std::string& core) : path_(MakeScratchDir(L"game")) {
+    CopyFileW((ArtifactDir() + L"\\OrvexBridge.dll").c_str(), File("OrvexBridge.dll").c_str(),
+              FALSE);
+    CreateDirectoryW(File("bin").c_str(), nullptr);
+    if (!core.empty()) InstallCore(core);
+}
+
+GameDir::~GameDir() {
+    if (!path_.empty() && GetEnvironmentVariableW(L"ORVEX_KEEP_TEST_DIRS", nullptr, 0) == 0)
+        RemoveTree(path_);
+}
+
+std::wstring GameDir::File(const std::string& relative) const {
+    return path_ + L"\\" + Wide(relative);
+}
+
+void GameDir::InstallCore(const std::string& core) {
+    CopyFileW((ArtifactDir() + L"\\" + Wide(core)).c_str(), File("bin\\Orvex.dll").c_str(),
+              FALSE);
+}
+
+void GameDir::InstallBrokenCore() {
+    WriteFileBytes(File("bin\\Orvex.dll"), "this is a text file, not a module\n");
+}
+
+std::vector<std::string> GameDir::CoreCalls() const {
+    return ReadLines(File("bin\\core_calls.log"));
+}
+
+std::vector<std::string> GameDir::Lines(const std::string& relative) const {
+    return ReadLines(File(relative));
+}
+
+HANDLE GameDir::StartHost(const std::vector<std::string>& commands, const std::string& outName) {
+    std::wstring host = ArtifactDir() + L"\\TestHost.exe";
+    std::wstring line = L"\"" + host + L"\" " + Wide(outName);
+    for (const std::string& c : commands) line += L" \"" + Wide(c) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    if (!CreateProcessW(host.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        path_.c_str(), &startup, &info)) {
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+std::vector<std::string> GameDir::Wait(HANDLE process, const std::string& outName,
+                                       DWORD timeoutMs) {
+    if (process == nullptr) return {"host did not start"};
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 9);
+        WaitForSingleObject(process, 5000);
+    }
+    CloseHandle(process);
+    return Lines(outName);
+}
+
+std::vector<std::string> GameDir::RunHost(const std::vector<std::string>& commands,
+                                          const std::string& outName, DWORD timeoutMs) {
+    return Wait(StartHost(commands, outName), outName, timeoutMs);
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& lines,
+                                  const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(line);
+    }
+    return out;
+}
+
+std::string Field(const std::string& line, const std::string& key) {
+    std::string needle = key + "=";
+    size_t at = line.find(needle);
+    if (at == std::string::npos) return std::string();
+    size_t end = line.find(' ', at);
+    return line.substr(at + needle.size(),
+                       end == std::string::npos ? std::string::npos : end - at - needle.size());
+}

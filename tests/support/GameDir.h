@@ -1,0 +1,44 @@
+// A game installation laid out for a test: OrvexBridge.dll in a fresh directory, with
+// bin\Orvex.dll from one of the test core modules, and the test host run inside it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class GameDir {
+public:
+    // core: file name of a test core module beside the test program, or "" for none.
+    explicit GameDir(const std::string& core = "TestCore.dll");
+    ~GameDir();
+    GameDir(const GameDir&) = delete;
+    GameDir& operator=(const GameDir&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const std::string& relative) const;
+
+    void InstallCore(const std::string& core);  // copies it to bin\Orvex.dll
+    void InstallBrokenCore();                   // a bin\Orvex.dll that is no module
+
+    // Lines the test core recorded so far ("core_calls.log" beside it).
+    std::vector<std::string> CoreCalls() const;
+    std::vector<std::string> Lines(const std::string& relative) const;
+
+    // Runs the test host in this directory with the commands; returns its output lines.
+    std::vector<std::string> RunHost(const std::vector<std::string>& commands,
+                                     const std::string& outName = "host.out",
+                                     DWORD timeoutMs = 120000);
+    // Starts the host without waiting; Wait() collects its output.
+    HANDLE StartHost(const std::vector<std::string>& commands, const std::string& outName);
+    std::vector<std::string> Wait(HANDLE process, const std::string& outName,
+                                  DWORD timeoutMs = 120000);
+
+private:
+    std::wstring path_;
+};
+
+// Lines of `lines` that start with `prefix`.
+std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& prefix);
+// The value of "key=value" in a line, or "".
+std::string Field(const std::string& line, const std::string& key);

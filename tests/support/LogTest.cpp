@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "support/Log.h"
+
+TEST(Log, Placeholder) { SUCCEED(); }

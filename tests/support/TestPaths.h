@@ -1,0 +1,18 @@
+// Where the test programs find the built artifacts, and small file helpers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Directory of the running test program (artifacts are built beside it), no trailing "\".
+std::wstring ArtifactDir();
+
+// A fresh empty directory under the temporary directory, removed by the caller.
+std::wstring MakeScratchDir(const std::wstring& tag);
+void RemoveTree(const std::wstring& path);
+
+std::vector<std::string> ReadLines(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool PathExists(const std::wstring& path);
+std::string Narrow(const std::wstring& text);

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs the cross toolchain, wine, fixture tools and the dependency sources.
+# Idempotent: every step checks first and does nothing when its work is done.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DEPS="${ORVEX_DEPS_DIR:-$ROOT/.deps}"
+export DEBIAN_FRONTEND=noninteractive
+
+SUDO=""
+if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
+
+need_update=0
+apt_updated=0
+apt_update() {
+  if [ "$apt_updated" = 0 ]; then
+    $SUDO apt-get update -qq
+    apt_updated=1
+  fi
+}
+
+# deb-src lines for the two source packages.
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ &&
+  ! grep -qs '^deb-src' /etc/apt/sources.list; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
+  else
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee -a /etc/apt/sources.list >/dev/null
+  fi
+  need_update=1
+fi
+
+# The shipped DLL is i686. Tests run the same code built for x86_64 under wine64: the
+# machines here cannot execute 32-bit programs, so 32-bit wine does not start.
+packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 7zip python3 cmake googletest dpkg-dev)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" = 1 ]; then
+  apt_update
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Source packages, unpacked once under .deps/.
+mkdir -p "$DEPS"
+fetch_source() {
+  local pkg="$1" marker="$DEPS/$1.src"
+  if [ -f "$marker" ] && [ -d "$(cat "$marker")" ]; then return; fi
+  apt_update
+  (cd "$DEPS" && rm -rf "$pkg"-* && apt-get source -qq "$pkg" >/dev/null)
+  local dir
+  dir="$(find "$DEPS" -maxdepth 1 -type d -name "$pkg-*" | head -n1)"
+  [ -n "$dir" ] || { echo "source package $pkg did not unpack" >&2; exit 1; }
+  echo "$dir" >"$marker"
+}
+fetch_source tinyxml
+fetch_source 7zip

@@ -1,0 +1,81 @@
+#include "updater/UpdateDriver.h"
+
+#include <objbase.h>
+
+#include <memory>
+
+#include "bridge/UpdateGate.h"
+#include "support/Log.h"
+#include "support/TextConvert.h"
+#include "updater/UpdaterState.h"
+
+namespace {
+
+std::wstring DecimalText(int value) {
+    wchar_t buffer[kIntTextChars];
+    IntToWide(value, buffer, 10);
+    return buffer;
+}
+
+// A reference on the library that holds this code, so unloading the library while the
+// thread runs leaves the code in place until the thread leaves it.
+HMODULE ReferenceOwnLibrary() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&UpdaterThreadProc), &module);
+    return module;
+}
+
+}  // namespace
+
+void StartUpdater(const AppInfo& info) {
+    std::unique_ptr<UpdaterThreadArgs> args(new UpdaterThreadArgs());
+    args->text1 = info.pwszText1 ? info.pwszText1 : L"";
+    args->info.cbSize = 32;
+    args->info.nGameId = info.nGameId;
+    args->info.pwszText1 = args->text1.c_str();
+    args->info.nDxVersion = info.nDxVersion;
+    args->info.nAreaId = info.nAreaId;
+    args->info.nGroupId = info.nGroupId;
+    args->libraryRef = ReferenceOwnLibrary();
+
+    HANDLE thread = CreateThread(nullptr, 0, UpdaterThreadProc, args.get(), 0, nullptr);
+    if (thread == nullptr) {
+        // Nothing will ever report: open the gate rather than keep it shut for ever.
+        if (args->libraryRef != nullptr) FreeLibrary(args->libraryRef);
+        SetUpdateResult(1);
+        return;
+    }
+    args.release();  // the thread owns it now
+    CloseHandle(thread);
+}
+
+DWORD WINAPI UpdaterThreadProc(void* parameter) {
+    std::unique_ptr<UpdaterThreadArgs> args(static_cast<UpdaterThreadArgs*>(parameter));
+    HMODULE libraryRef = args->libraryRef;
+    CoInitialize(nullptr);
+    try {
+        RunUpdate(*args);
+    } catch (...) {
+        // A failed step never stops the run's report.
+    }
+    CoUninitialize();
+    args.reset();
+    SetUpdateResult(TheUpdaterState().startFlag == L"1" ? 1 : 0);
+    if (libraryRef != nullptr) FreeLibraryAndExitThread(libraryRef, 0);
+    return 0;
+}
+
+void RunUpdate(const UpdaterThreadArgs& args) {
+    UpdaterState& state = TheUpdaterState();
+    state.Clear();
+
+    DeleteFileW(L"bx.log");
+    WriteLog("game_info.log", "a", "pAppInfo:(%d)  nGroupId:(%d)  nAreaId:(%d)  \n",
+             args.info.nGameId, args.info.nGroupId, args.info.nAreaId);
+
+    state.gameId += DecimalText(args.info.nGameId);
+    state.groupId += DecimalText(args.info.nGroupId);
+    state.areaId += DecimalText(args.info.nAreaId);
+    state.startFlag = L"1";
+}

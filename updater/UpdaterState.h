@@ -1,0 +1,31 @@
+// The one process-wide record through which the updater steps hand values to each other.
+// Touched only by the updater thread (and built/destroyed with the library).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CheckFileRecord {
+    std::wstring path;
+    std::wstring md5;
+    std::wstring url;
+    bool damaged = false;
+};
+
+struct UpdaterState {
+    std::wstring gameId;
+    std::wstring areaId;
+    std::wstring groupId;
+    std::wstring currentVersion;
+    std::wstring latestVersion;
+    std::wstring packageUrl;
+    std::wstring patchUrl;
+    std::wstring installDir;
+    std::wstring startFlag;
+    std::vector<CheckFileRecord> checkFiles;
+
+    // A new run starts from nothing, so values of an earlier run never leak into it.
+    void Clear() { *this = UpdaterState(); }
+};
+
+UpdaterState& TheUpdaterState();
