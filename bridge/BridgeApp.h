@@ -9,17 +9,17 @@
 
 // A heap copy of a wide text owned by the bridge; a null source is stored as "".
 class OwnedText {
-public:
+  public:
     OwnedText() = default;
     explicit OwnedText(const wchar_t* source);
     const wchar_t* Get() const { return text_ ? text_.get() : nullptr; }
 
-private:
+  private:
     std::unique_ptr<wchar_t[]> text_;
 };
 
 class OrvexBridgeApp : public IORVEXApp {
-public:
+  public:
     OrvexBridgeApp();
     virtual ~OrvexBridgeApp();
 
@@ -48,7 +48,7 @@ public:
     OrvexBridgeApp(const OrvexBridgeApp&) = delete;
     OrvexBridgeApp& operator=(const OrvexBridgeApp&) = delete;
 
-private:
+  private:
     void StoreLogin(UINT32 cbSize, const wchar_t* first, const wchar_t* second);
 
     IORVEXApp* core_ = nullptr;

@@ -28,8 +28,8 @@ struct CountedString {  // the platform's UNICODE_STRING
     USHORT MaximumLength;
     PWSTR Buffer;
 };
-typedef LONG(NTAPI* LdrLoadDllFn)(PWSTR searchPath, PULONG characteristics,
-                                  CountedString* name, PVOID* handle);
+typedef LONG(NTAPI* LdrLoadDllFn)(PWSTR searchPath, PULONG characteristics, CountedString* name,
+                                  PVOID* handle);
 typedef VOID(NTAPI* RtlInitUnicodeStringFn)(CountedString* target, PCWSTR source);
 
 // Appends source to buffer (capacity in characters); false when it would not fit.
@@ -95,7 +95,8 @@ HMODULE LoadModuleWithSearchPath(const wchar_t* path) {
     if (pathVarChars > 0) {
         DWORD got = GetEnvironmentVariableW(L"PATH", searchPath.get() + fullLength + suffixLength,
                                             pathVarChars);
-        if (got >= pathVarChars) searchPath[fullLength + suffixLength] = L'\0';  // changed meanwhile
+        if (got >= pathVarChars)
+            searchPath[fullLength + suffixLength] = L'\0';  // changed meanwhile
     }
 
     CountedString name = {};

@@ -10,7 +10,7 @@
 // The parts that are the same for both Direct3D versions.
 template <typename Interface, typename Device, typename Params>
 class RenderBridge : public Interface {
-public:
+  public:
     explicit RenderBridge(const GUID& renderIid) : renderIid_(&renderIid) {
         std::memset(&params_, 0, sizeof(params_));
     }
@@ -59,7 +59,7 @@ public:
     RenderBridge(const RenderBridge&) = delete;
     RenderBridge& operator=(const RenderBridge&) = delete;
 
-private:
+  private:
     // The first call loads the core, the next hands it the kept device; only then may
     // the core render.
     bool ReadyToRender() {
@@ -75,20 +75,20 @@ private:
         return true;
     }
 
-    const GUID* renderIid_;  // the GUID this bridge asks the loader for
+    const GUID* renderIid_;      // the GUID this bridge asks the loader for
     Interface* core_ = nullptr;  // borrowed from the core module, never released
     bool coreInitialised_ = false;
-    Device* device_ = nullptr;   // no reference taken
+    Device* device_ = nullptr;  // no reference taken
     Params params_;
     bool flag_ = false;
 };
 
 class OrvexBridgeDx8 : public RenderBridge<IORVEXDx8, IDirect3DDevice8, OrvexPresentParams8> {
-public:
+  public:
     OrvexBridgeDx8() : RenderBridge(IID_IORVEXDx8) {}
 };
 
 class OrvexBridgeDx9 : public RenderBridge<IORVEXDx9, IDirect3DDevice9, OrvexPresentParams9> {
-public:
+  public:
     OrvexBridgeDx9() : RenderBridge(IID_IORVEXDx9) {}
 };

@@ -4,8 +4,7 @@
 
 extern "C" {
 
-UINT32 WINAPI OrvexDx8Initialize(IDirect3DDevice8* device, OrvexPresentParams8* params,
-                                 bool flag) {
+UINT32 WINAPI OrvexDx8Initialize(IDirect3DDevice8* device, OrvexPresentParams8* params, bool flag) {
     return TheBridgeDx8().Initialize(device, params, flag);
 }
 UINT32 WINAPI OrvexDx8Render() { return TheBridgeDx8().Render(); }
@@ -16,8 +15,7 @@ void WINAPI OrvexDx8OnDeviceReset(OrvexPresentParams8* params) {
 }
 void WINAPI OrvexDx8OnDeviceLost() { TheBridgeDx8().OnDeviceLost(); }
 
-UINT32 WINAPI OrvexDx9Initialize(IDirect3DDevice9* device, OrvexPresentParams9* params,
-                                 bool flag) {
+UINT32 WINAPI OrvexDx9Initialize(IDirect3DDevice9* device, OrvexPresentParams9* params, bool flag) {
     return TheBridgeDx9().Initialize(device, params, flag);
 }
 UINT32 WINAPI OrvexDx9Render() { return TheBridgeDx9().Render(); }

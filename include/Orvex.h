@@ -44,6 +44,11 @@ typedef struct OrvexPresentParams9 {
 }  // extern "C"
 #endif
 
+#if defined(__cplusplus) && (defined(_M_IX86) || defined(__i386__))
+static_assert(sizeof(AppInfo) == 32, "AppInfo is eight 32-bit fields");
+static_assert(sizeof(LoginInfo) == 12, "LoginInfo is three 32-bit fields");
+#endif
+
 struct IDirect3DDevice8;
 struct IDirect3DDevice9;
 
@@ -62,15 +67,15 @@ static const GUID IID_IORVEXDx9 = {
 // Slots 0-2 come from IUnknown; the rest follow in this exact order. No virtual
 // destructor here, so an object built by any compiler fits the table.
 struct IORVEXApp : public IUnknown {
-    virtual void STDMETHODCALLTYPE ModifyAppInfo(AppInfo* info) = 0;    // 3
-    virtual void STDMETHODCALLTYPE Login(LoginInfo* info) = 0;          // 4
-    virtual void STDMETHODCALLTYPE Logout() = 0;                        // 5
-    virtual UINT32 STDMETHODCALLTYPE GetLoginState() = 0;               // 6
+    virtual void STDMETHODCALLTYPE ModifyAppInfo(AppInfo* info) = 0;  // 3
+    virtual void STDMETHODCALLTYPE Login(LoginInfo* info) = 0;        // 4
+    virtual void STDMETHODCALLTYPE Logout() = 0;                      // 5
+    virtual UINT32 STDMETHODCALLTYPE GetLoginState() = 0;             // 6
     virtual UINT32 STDMETHODCALLTYPE OnWindowProc(UINT32 a, UINT32 b, UINT32 c, UINT32 d,
-                                                  UINT32 e) = 0;        // 7
-    virtual UINT32 STDMETHODCALLTYPE HasUI(UINT32 value) = 0;           // 8
-    virtual void STDMETHODCALLTYPE Show(UINT32 value) = 0;              // 9
-    virtual void STDMETHODCALLTYPE MoveTo(UINT32 value) = 0;            // 10
+                                                  UINT32 e) = 0;  // 7
+    virtual UINT32 STDMETHODCALLTYPE HasUI(UINT32 value) = 0;     // 8
+    virtual void STDMETHODCALLTYPE Show(UINT32 value) = 0;        // 9
+    virtual void STDMETHODCALLTYPE MoveTo(UINT32 value) = 0;      // 10
 };
 
 struct IORVEXDx8 : public IUnknown {
@@ -110,16 +115,14 @@ UINT32 WINAPI OrvexHasUI(UINT32 value);
 void WINAPI OrvexShow(UINT32 value);
 void WINAPI OrvexMoveTo(UINT32 value);
 
-UINT32 WINAPI OrvexDx8Initialize(IDirect3DDevice8* device, OrvexPresentParams8* params,
-                                 bool flag);
+UINT32 WINAPI OrvexDx8Initialize(IDirect3DDevice8* device, OrvexPresentParams8* params, bool flag);
 UINT32 WINAPI OrvexDx8Render();
 UINT32 WINAPI OrvexDx8RenderEx();
 UINT32 WINAPI OrvexDx8Finalize();
 void WINAPI OrvexDx8OnDeviceReset(OrvexPresentParams8* params);
 void WINAPI OrvexDx8OnDeviceLost();
 
-UINT32 WINAPI OrvexDx9Initialize(IDirect3DDevice9* device, OrvexPresentParams9* params,
-                                 bool flag);
+UINT32 WINAPI OrvexDx9Initialize(IDirect3DDevice9* device, OrvexPresentParams9* params, bool flag);
 UINT32 WINAPI OrvexDx9Render();
 UINT32 WINAPI OrvexDx9RenderEx();
 UINT32 WINAPI OrvexDx9Finalize();

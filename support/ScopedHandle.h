@@ -5,7 +5,7 @@
 
 template <typename Traits>
 class ScopedHandle {
-public:
+  public:
     using Handle = typename Traits::Handle;
 
     ScopedHandle() : handle_(Traits::Invalid()) {}
@@ -39,7 +39,7 @@ public:
         }
     }
 
-private:
+  private:
     Handle handle_;
 };
 

@@ -1,1 +1,81 @@
+// The update gate across processes, and the update run's own log lines.
 #include <gtest/gtest.h>
+
+#include "support/GameDir.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The update mutex's name: the library's path with "/" for every "\".
+std::wstring MutexNameFor(const GameDir& game) {
+    std::wstring name = game.File("OrvexBridge.dll");
+    for (wchar_t& c : name) {
+        if (c == L'\\') c = L'/';
+    }
+    return name;
+}
+
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!PathExists(path)) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+TEST(Gate, ALaterProcessWaitsWhileAnotherHoldsTheUpdateMutex) {
+    GameDir game;
+    // This test process plays the part of another game still updating.
+    HANDLE holder = CreateMutexW(nullptr, TRUE, MutexNameFor(game).c_str());
+    ASSERT_NE(holder, nullptr);
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
+                                  "signal:phase1", "waitfile:go:20000", "waitcore:dx9:20000"},
+                                 "host.out");
+    ASSERT_TRUE(WaitForFile(game.File("phase1"), 60000));
+    CloseHandle(holder);  // the other game's update ends
+    WriteFileBytes(game.File("go"), "");
+    Lines out = game.Wait(host, "host.out");
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(out[2], "waitcore absent");
+    EXPECT_EQ(out[5], "waitcore loaded");
+}
+
+TEST(Gate, FirstInstanceLoadsOnceItsUpdaterReports) {
+    GameDir game;
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000"});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2], "waitcore loaded");
+    // Its updater reported, so the mutex is released: a later game is not held up.
+    HANDLE probe = CreateMutexW(nullptr, FALSE, MutexNameFor(game).c_str());
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(probe);
+}
+
+TEST(Gate, RenderBeforeInitializeWithoutAnyUpdateLoadsAtOnce) {
+    GameDir game;
+    Lines out = game.RunHost({"load", "waitcore:dx9:20000"});
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1], "waitcore loaded");
+}
+
+TEST(GameInfo, EachRunAppendsOneLineAndResetsTheUpdaterLog) {
+    GameDir game;
+    WriteFileBytes(game.File("bx.log"), "left from an earlier run\n");
+    WriteFileBytes(game.File("game_info.log"), "earlier line\n");
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000", "terminal",
+                              "init:1234:-1:9:-5:2147483647", "sleep:1500"});
+    ASSERT_EQ(out[2], "waitcore loaded");
+    Lines info = game.Lines("game_info.log");
+    Lines expected = {"earlier line", "pAppInfo:(7)  nGroupId:(2)  nAreaId:(30)  ",
+                      "pAppInfo:(-1)  nGroupId:(2147483647)  nAreaId:(-5)  "};
+    EXPECT_EQ(info, expected);
+    std::string raw = ReadFileBytes(game.File("game_info.log"));
+    EXPECT_NE(raw.find("nAreaId:(30)  \r\n"), std::string::npos);  // text mode
+    EXPECT_EQ(ReadFileBytes(game.File("bx.log")).find("earlier run"), std::string::npos);
+}
+
+}  // namespace

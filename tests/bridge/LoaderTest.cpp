@@ -1,1 +1,101 @@
+// Every way the core module's load can go wrong, through the real DLL in a host process.
 #include <gtest/gtest.h>
+
+#include "support/DebugOutputListener.h"
+#include "support/GameDir.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+void PutSpareCore(GameDir& game, const char* core) {
+    CopyFileW((ArtifactDir() + L"\\" + std::wstring(core, core + strlen(core))).c_str(),
+              game.File("spare.dll").c_str(), FALSE);
+}
+
+TEST(Loader, MissingModuleIsRetriedUntilItAppears) {
+    GameDir game("");
+    PutSpareCore(game, "TestCore.dll");
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
+                              "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:20000"});
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[2], "waitcore absent");
+    EXPECT_EQ(out[4], "waitcore loaded");
+    EXPECT_EQ(Starting(game.CoreCalls(), "OrvexInitialize").size(), 1u);
+}
+
+TEST(Loader, UnloadableModuleIsGivenUpWithOneDebuggerMessage) {
+    DebugOutputListener listener;
+    ASSERT_TRUE(listener.Ready());
+    GameDir game("");
+    game.InstallBrokenCore();
+    PutSpareCore(game, "TestCore.dll");
+    HANDLE host = game.StartHost(
+        {"load", "init:1234:7:9:30:2", "waitcore:dx9:1500", "dx8render", "dx8renderex",
+         "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:1500", "dx8render"},
+        "host.out");
+    ASSERT_NE(host, nullptr);
+    DWORD pid = GetProcessId(host);
+    Lines out = game.Wait(host, "host.out");
+    ASSERT_EQ(out.size(), 8u);
+    EXPECT_EQ(out[2], "waitcore absent");
+    EXPECT_EQ(out[6], "waitcore absent");  // never tried again, not even with a good file
+    EXPECT_TRUE(game.CoreCalls().empty());
+    Sleep(200);  // let the listener drain
+    EXPECT_EQ(listener.From(pid), Lines{"load Orvex failed\n"});
+}
+
+// A core that loads but cannot be used is unloaded each time and tried again.
+void ExpectRetriedAndUnloaded(const char* core, const Lines& oneRound) {
+    GameDir game(core);
+    Lines out =
+        game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500", "dx9render", "dx9render"});
+    ASSERT_EQ(out[2], "waitcore absent");
+    Lines calls = game.CoreCalls();
+    ASSERT_GE(calls.size(), oneRound.size() * 3) << core;
+    ASSERT_EQ(calls.size() % oneRound.size(), 0u) << core;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i],
+                  oneRound[i % oneRound.size()].empty() ? calls[i] : oneRound[i % oneRound.size()])
+            << core << " line " << i;
+    }
+    EXPECT_TRUE(Starting(calls, "OrvexTerminal").empty());
+    EXPECT_TRUE(Starting(calls, "App.").empty());
+}
+
+TEST(Loader, CoreWhoseInitializeFailsIsUnloadedAndRetried) {
+    ExpectRetriedAndUnloaded("TestCoreInitFails.dll", {"DllMain attach", "", "DllMain detach"});
+}
+
+TEST(Loader, CoreWithoutRenderInterfaceIsUnloadedAndRetried) {
+    ExpectRetriedAndUnloaded("TestCoreNoRender.dll",
+                             {"DllMain attach", "", "OrvexGetModule iid=App out=null",
+                              "OrvexGetModule iid=Dx9 out=null", "DllMain detach"});
+}
+
+TEST(Loader, CoreMissingAnExportIsUnloadedBeforeItIsInitialized) {
+    ExpectRetriedAndUnloaded("TestCoreNoTerminal.dll", {"DllMain attach", "DllMain detach"});
+}
+
+TEST(Loader, FailedAttemptsThenAGoodCoreAttaches) {
+    GameDir game("TestCoreInitFails.dll");
+    PutSpareCore(game, "TestCore.dll");
+    // A failed core is unloaded, so its file can be replaced while the game runs.
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1000",
+                              "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:20000"});
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[3], "copy 1");
+    EXPECT_EQ(out[4], "waitcore loaded");
+}
+
+TEST(Loader, PathEnvironmentIsUnchangedByTheLoad) {
+    GameDir game;
+    Lines out = game.RunHost(
+        {"load", "getenv:PATH", "init:1234:7:9:30:2", "waitcore:dx9:20000", "getenv:PATH"});
+    ASSERT_EQ(out.size(), 5u);
+    ASSERT_EQ(out[3], "waitcore loaded");
+    EXPECT_EQ(out[1], out[4]);
+}
+
+}  // namespace

@@ -20,7 +20,9 @@ std::string Narrow(const wchar_t* text) {
     return out;
 }
 
-unsigned long Addr(const void* p) { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)); }
+unsigned long Addr(const void* p) {
+    return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p));
+}
 
 void Record(const char* format, ...) {
     char line[1024];
@@ -61,7 +63,7 @@ void RecordAppInfo(const char* what, const AppInfo* info) {
 }
 
 class TestApp : public IORVEXApp {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override {
         Record("App.QueryInterface");
         return 0x51;
@@ -105,7 +107,7 @@ public:
 
 template <typename Interface, typename Device, typename Params>
 class TestRender : public Interface {
-public:
+  public:
     explicit TestRender(const char* name) : name_(name) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override {
         Record("%s.QueryInterface", name_);
@@ -143,7 +145,7 @@ public:
     }
     void STDMETHODCALLTYPE OnDeviceLost() override { Record("%s.OnDeviceLost", name_); }
 
-private:
+  private:
     const char* name_;
 };
 

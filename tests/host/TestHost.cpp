@@ -82,7 +82,7 @@ const wchar_t* Keep(const std::string& text) {
 
 AppInfo* MakeAppInfo(const std::vector<std::string>& a, size_t first) {
     AppInfo* info = &g_appInfo[g_appInfoUsed++ % 8];
-    info->cbSize = sizeof(AppInfo);
+    info->cbSize = 32;  // the 32-bit record size, whatever this build's pointers are
     info->nGameId = static_cast<INT32>(Num(a, first));
     info->nDxVersion = static_cast<UINT32>(Num(a, first + 1, 9));
     info->nAreaId = static_cast<INT32>(Num(a, first + 2));
@@ -119,7 +119,11 @@ void Run(const std::string& command) {
     std::vector<std::string> a = Split(command);
     const std::string& c = a[0];
     if (c == "load") {
-        g_bridge = LoadLibraryW(L"OrvexBridge.dll");
+        // By full path: a bare name would find the copy beside this program first.
+        wchar_t dir[MAX_PATH];
+        DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
+        std::wstring path = std::wstring(dir, n) + L"\\OrvexBridge.dll";
+        g_bridge = LoadLibraryW(path.c_str());
         Out("load %s", g_bridge ? "ok" : "failed");
         if (!g_bridge) std::exit(2);
     } else if (c == "unload") {
@@ -127,8 +131,8 @@ void Run(const std::string& command) {
         g_bridge = nullptr;
     } else if (c == "init") {  // init:<host>:<game>:<dx>:<area>:<group>[:t1[:t2]]
         AppInfo* info = MakeAppInfo(a, 2);
-        UINT32 r = Proc<PFN_OrvexInitialize>("OrvexInitialize")(
-            static_cast<UINT32>(Num(a, 1)), info);
+        UINT32 r =
+            Proc<PFN_OrvexInitialize>("OrvexInitialize")(static_cast<UINT32>(Num(a, 1)), info);
         Out("init %u info=%08lx", r, Addr(info));
     } else if (c == "initnull") {
         Out("init %u", Proc<PFN_OrvexInitialize>("OrvexInitialize")(1234, nullptr));
@@ -179,20 +183,21 @@ void Run(const std::string& command) {
     } else if (c == "loginstate") {
         Out("loginstate %u", Proc<UINT32(WINAPI*)()>("OrvexGetLoginState")());
     } else if (c == "winproc") {
-        auto f = Proc<UINT32(WINAPI*)(UINT32, UINT32, UINT32, UINT32, UINT32)>(
-            "OrvexOnWindowProc");
+        auto f = Proc<UINT32(WINAPI*)(UINT32, UINT32, UINT32, UINT32, UINT32)>("OrvexOnWindowProc");
         Out("winproc %u", f(static_cast<UINT32>(Num(a, 1)), static_cast<UINT32>(Num(a, 2)),
                             static_cast<UINT32>(Num(a, 3)), static_cast<UINT32>(Num(a, 4)),
                             static_cast<UINT32>(Num(a, 5))));
     } else if (c == "hasui") {
-        Out("hasui %u", Proc<UINT32(WINAPI*)(UINT32)>("OrvexHasUI")(static_cast<UINT32>(Num(a, 1))));
+        Out("hasui %u",
+            Proc<UINT32(WINAPI*)(UINT32)>("OrvexHasUI")(static_cast<UINT32>(Num(a, 1))));
     } else if (c == "show" || c == "moveto") {
-        Proc<void(WINAPI*)(UINT32)>(c == "show" ? "OrvexShow" : "OrvexMoveTo")(
-            static_cast<UINT32>(Num(a, 1)));
+        Proc<void(WINAPI*)(UINT32)>(c == "show" ? "OrvexShow"
+                                                : "OrvexMoveTo")(static_cast<UINT32>(Num(a, 1)));
         Out("%s", c.c_str());
     } else if (c == "exports") {
         Out("exports showIsMoveTo=%d",
-            GetProcAddress(g_bridge, "OrvexShow") == GetProcAddress(g_bridge, "OrvexMoveTo") ? 1 : 0);
+            GetProcAddress(g_bridge, "OrvexShow") == GetProcAddress(g_bridge, "OrvexMoveTo") ? 1
+                                                                                             : 0);
     } else if (c == "dx8init" || c == "dx9init") {  // dxNinit:<device>:<p0>:<plast>:<flag>
         bool nine = c == "dx9init";
         OrvexPresentParams9 params = {};
@@ -200,8 +205,8 @@ void Run(const std::string& command) {
         params.fields[nine ? 13 : 12] = static_cast<UINT32>(Num(a, 3));
         void* device = reinterpret_cast<void*>(static_cast<uintptr_t>(Num(a, 1)));
         UINT32 r = nine ? Proc<UINT32(WINAPI*)(IDirect3DDevice9*, OrvexPresentParams9*, bool)>(
-                              "OrvexDx9Initialize")(static_cast<IDirect3DDevice9*>(device),
-                                                    &params, Num(a, 4) != 0)
+                              "OrvexDx9Initialize")(static_cast<IDirect3DDevice9*>(device), &params,
+                                                    Num(a, 4) != 0)
                         : Proc<UINT32(WINAPI*)(IDirect3DDevice8*, OrvexPresentParams8*, bool)>(
                               "OrvexDx8Initialize")(static_cast<IDirect3DDevice8*>(device),
                                                     reinterpret_cast<OrvexPresentParams8*>(&params),
@@ -219,10 +224,14 @@ void Run(const std::string& command) {
         std::string version = c.substr(2, 1);
         std::string op = c.substr(3);
         std::string name = "OrvexDx" + version;
-        if (op == "render") name += "Render";
-        else if (op == "renderex") name += "RenderEx";
-        else if (op == "finalize") name += "Finalize";
-        else if (op == "lost") name += "OnDeviceLost";
+        if (op == "render")
+            name += "Render";
+        else if (op == "renderex")
+            name += "RenderEx";
+        else if (op == "finalize")
+            name += "Finalize";
+        else if (op == "lost")
+            name += "OnDeviceLost";
         if (op == "lost") {
             Proc<void(WINAPI*)()>(name.c_str())();
             Out("%s", c.c_str());

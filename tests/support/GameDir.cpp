@@ -23,8 +23,7 @@ std::wstring GameDir::File(const std::string& relative) const {
 }
 
 void GameDir::InstallCore(const std::string& core) {
-    CopyFileW((ArtifactDir() + L"\\" + Wide(core)).c_str(), File("bin\\Orvex.dll").c_str(),
-              FALSE);
+    CopyFileW((ArtifactDir() + L"\\" + Wide(core)).c_str(), File("bin\\Orvex.dll").c_str(), FALSE);
 }
 
 void GameDir::InstallBrokenCore() {
@@ -88,4 +87,12 @@ std::string Field(const std::string& line, const std::string& key) {
     size_t end = line.find(' ', at);
     return line.substr(at + needle.size(),
                        end == std::string::npos ? std::string::npos : end - at - needle.size());
+}
+
+std::vector<std::string> Without(const std::vector<std::string>& lines, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        if (line.compare(0, prefix.size(), prefix) != 0) out.push_back(line);
+    }
+    return out;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 class GameDir {
-public:
+  public:
     // core: file name of a test core module beside the test program, or "" for none.
     explicit GameDir(const std::string& core = "TestCore.dll");
     ~GameDir();
@@ -34,7 +34,7 @@ public:
     std::vector<std::string> Wait(HANDLE process, const std::string& outName,
                                   DWORD timeoutMs = 120000);
 
-private:
+  private:
     std::wstring path_;
 };
 
@@ -42,3 +42,5 @@ private:
 std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& prefix);
 // The value of "key=value" in a line, or "".
 std::string Field(const std::string& line, const std::string& key);
+// Lines of `lines` that do not start with `prefix`.
+std::vector<std::string> Without(const std::vector<std::string>& lines, const std::string& prefix);
