@@ -1,0 +1,40 @@
+// An HttpRequest whose body is streamed into a file. It succeeds only when exactly the
+// announced Content-Length arrived within the time limit.
+#pragma once
+
+#include <windows.h>
+
+#include "http/HttpRequest.h"
+#include "support/ScopedHandle.h"
+
+namespace vek {
+
+class HttpDownloadRequest : public HttpRequest {
+  public:
+    static constexpr DWORD kNoTimeLimit = 0xFFFFFFFF;
+
+    HttpDownloadRequest(HttpSession* session, unsigned pathCapacity);
+    ~HttpDownloadRequest() override;
+
+    // Longest time the body may take, counted from when its length is known.
+    void SetTimeLimit(DWORD milliseconds) { timeLimit_ = milliseconds; }
+
+    // Creates or truncates the file that receives the body.
+    virtual bool OpenTargetFile(const wchar_t* path);
+    void CloseTargetFile() { targetFile_.Close(); }
+
+  protected:
+    bool ReceiveBody() override;
+    // Per-chunk hook: writes the chunk. received counts this chunk too; total is the
+    // announced Content-Length. False aborts the download.
+    virtual bool OnBodyData(const void* data, DWORD length, DWORD received, LONG total);
+
+  private:
+    // Closes the target file without disturbing the last-error code of the failure.
+    bool FailAndClose();
+
+    ScopedFile targetFile_;
+    DWORD timeLimit_ = kNoTimeLimit;
+};
+
+}  // namespace vek

@@ -1,0 +1,95 @@
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests. It serves one connection at a time,
+// answers each request with whatever the test's handler returns, and records every request.
+// Winsock is resolved at run time, so test programs need no extra import library.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using HttpHeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct ReceivedRequest {
+    std::string method;   // empty when the bytes did not start like an HTTP request
+    std::string target;   // path with query, exactly as sent
+    std::string version;  // "HTTP/1.1"
+    HttpHeaderList headers;
+    std::string body;
+    std::string raw;  // the request head as received (or every byte, when it was not HTTP)
+
+    // Value of the first header with this name (any case), or "" when absent.
+    std::string Header(const std::string& name) const;
+    bool HasHeader(const std::string& name) const;
+};
+
+struct ScriptedResponse {
+    int status = 200;
+    std::string reason = "OK";
+    HttpHeaderList headers;
+    std::string body;
+
+    // Adds "Content-Length: <body size>" unless the headers name one or the body is chunked.
+    bool autoContentLength = true;
+    // Sends the body with "Transfer-Encoding: chunked", one HTTP chunk per piece.
+    bool chunked = false;
+    // Splits the body into pieces of this many bytes (0: one piece), waiting pieceDelayMs
+    // before every piece after the first.
+    std::size_t pieceSize = 0;
+    DWORD pieceDelayMs = 0;
+    // Waits this long after reading the request before answering.
+    DWORD answerDelayMs = 0;
+    // Closes the connection after reading the request, without answering.
+    bool closeWithoutAnswer = false;
+
+    static ScriptedResponse Ok(const std::string& body);
+    static ScriptedResponse WithStatus(int status, const std::string& reason,
+                                       const std::string& body);
+};
+
+class LoopbackHttpServer {
+  public:
+    using Handler = std::function<ScriptedResponse(const ReceivedRequest&)>;
+
+    LoopbackHttpServer();
+    ~LoopbackHttpServer();
+    LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+    LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+    // Listens on 127.0.0.1:port (0 picks a free port). False when the port cannot be bound.
+    bool Start(unsigned short port = 0);
+    void Stop();
+
+    unsigned short Port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by pathAndQuery.
+    std::wstring Url(const std::string& pathAndQuery) const;
+
+    // Until a handler is set every request gets an empty 404.
+    void SetHandler(Handler handler);
+    // Shortcut for a handler that gives every request the same response.
+    void Respond(const ScriptedResponse& response);
+
+    std::vector<ReceivedRequest> Requests() const;
+    std::size_t RequestCount() const;
+
+  private:
+    void Run();
+    void Serve(std::uintptr_t client);
+    bool Pause(DWORD milliseconds);  // false when the server is stopping
+
+    mutable std::mutex mutex_;
+    Handler handler_;
+    std::vector<ReceivedRequest> requests_;
+    std::uintptr_t listener_;
+    unsigned short port_ = 0;
+    std::atomic<bool> stopping_{false};
+    HANDLE stopEvent_ = nullptr;
+    std::thread thread_;
+};
