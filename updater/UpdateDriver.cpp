@@ -7,7 +7,9 @@
 #include "bridge/UpdateGate.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
+#include "updater/LocalVersion.h"
 #include "updater/UpdaterState.h"
+#include "updater/VersionManifest.h"
 
 namespace {
 
@@ -78,4 +80,10 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     state.groupId += DecimalText(args.info.nGroupId);
     state.areaId += DecimalText(args.info.nAreaId);
     state.startFlag = L"1";
+
+    GetVersionInfo();
+    GetUpdateInfo();
+    // Another game is updating the same installation: leave the files to it. The install,
+    // patch and check-list steps follow here.
+    if (IsUpdateRunning()) return;
 }

@@ -191,6 +191,10 @@ bool LoopbackHttpServer::Start(unsigned short port) {
     }
     port_ = static_cast<unsigned short>(((address.sin_port & 0xFF) << 8) | (address.sin_port >> 8));
     listener_ = s;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        requests_.clear();  // a restarted server counts afresh
+    }
     stopping_ = false;
     ResetEvent(stopEvent_);
     thread_ = std::thread([this] { Run(); });

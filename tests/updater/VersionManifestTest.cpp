@@ -1,0 +1,185 @@
+// The version manifest fetched from a real server on the update port, and its selection.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/LoopbackHttpServer.h"
+#include "support/TestPaths.h"
+#include "updater/UpdaterState.h"
+#include "updater/VersionManifest.h"
+#include "updater/XmlFetch.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::wstring TempPath() { return TempFilePath(L"game_orvex_version_file.xml"); }
+
+class Manifest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = MakeScratchDir(L"manifest");
+        ASSERT_FALSE(dir.empty());
+        GetCurrentDirectoryW(MAX_PATH, previousDir);
+        SetCurrentDirectoryW(dir.c_str());  // "bx.log" lands here
+        UpdaterState& state = TheUpdaterState();
+        state.Clear();
+        state.gameId = L"7";
+        state.areaId = L"30";
+        state.groupId = L"2";
+        state.startFlag = L"1";
+    }
+    void TearDown() override {
+        server.Stop();
+        SetCurrentDirectoryW(previousDir);
+        RemoveTree(dir);
+    }
+
+    bool Serve(const std::string& xml) {
+        if (!server.Start(8008)) return false;
+        server.Respond(ScriptedResponse::Ok(xml));
+        return true;
+    }
+
+    Lines BxLog() { return ReadLines(dir + L"\\bx.log"); }
+
+    static std::string Selected() {
+        const UpdaterState& s = TheUpdaterState();
+        return Narrow(s.startFlag) + "|" + Narrow(s.packageUrl) + "|" + Narrow(s.latestVersion);
+    }
+
+    LoopbackHttpServer server;
+    std::wstring dir;
+    wchar_t previousDir[MAX_PATH] = {};
+};
+
+const char kLayered[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<root start=\"1\" url=\"http://h/r.7z\" version=\"5\">\n"
+    "  <game name=\"3\" start=\"0\" url=\"http://h/g3.7z\" version=\"3\"/>\n"
+    "  <game name=\"7\" start=\"0\" url=\"http://h/g.7z\" version=\"6\">\n"
+    "    <area name=\"30\" group=\"9\" start=\"2\" url=\"http://h/other.7z\" version=\"8\"/>\n"
+    "    <area name=\"30\" group=\"2\" start=\"1\" url=\"http://h/a.7z\" version=\"7\"/>\n"
+    "  </game>\n"
+    "</root>\n";
+
+TEST_F(Manifest, LastMatchingAreaOfFirstMatchingGameWins) {
+    ASSERT_TRUE(Serve(kLayered));
+    ASSERT_TRUE(GetUpdateInfo());
+    EXPECT_EQ(Selected(), "1|http://h/a.7z|7");
+    EXPECT_EQ(TheUpdaterState().patchUrl, TheUpdaterState().packageUrl);
+    // What reached the server: a GET of the manifest with the cache-busting tick.
+    std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target.compare(0, 18, "/version.xml?tick="), 0) << requests[0].target;
+    EXPECT_EQ(requests[0].Header("Host"), "127.0.0.1:8008");
+    EXPECT_TRUE(BxLog().empty());
+}
+
+TEST_F(Manifest, GroupMismatchFallsBackToTheGame) {
+    TheUpdaterState().groupId = L"5";
+    ASSERT_TRUE(Serve(kLayered));
+    ASSERT_TRUE(GetUpdateInfo());
+    EXPECT_EQ(Selected(), "0|http://h/g.7z|6");
+}
+
+TEST_F(Manifest, UnknownGameGetsTheRootValues) {
+    TheUpdaterState().gameId = L"70";
+    ASSERT_TRUE(Serve(kLayered));
+    ASSERT_TRUE(GetUpdateInfo());
+    EXPECT_EQ(Selected(), "1|http://h/r.7z|5");
+}
+
+TEST_F(Manifest, CandidateRules) {
+    // Ids compare as exact text; the first matching game is taken even when a later one has
+    // matching areas; siblings of any element name are candidates, earlier ones are not.
+    ASSERT_TRUE(Serve(
+        "<root start=\"r\" url=\"u\" version=\"v\">"
+        "<other name=\"7\" start=\"before-first-game\" url=\"x\" version=\"x\"/>"
+        "<game name=\"07\" start=\"zero-padded\" url=\"x\" version=\"x\"/>"
+        "<game name=\" 7\" start=\"blank\" url=\"x\" version=\"x\"/>"
+        "<game start=\"no-name\" url=\"x\" version=\"x\"/>"
+        "<title name=\"7\" start=\"sibling\" url=\"s\" version=\"9\">"
+        "  <zone name=\"30\" group=\"2\" start=\"before-first-area\" url=\"x\" version=\"x\"/>"
+        "  <area name=\"30\" start=\"no-group\" url=\"x\" version=\"x\"/>"
+        "  <area name=\"30\" group=\"2\" start=\"first\" url=\"f\" version=\"1\"/>"
+        "  <zone name=\"30\" group=\"2\" start=\"last\" url=\"l\" version=\"2\"/>"
+        "</title>"
+        "<game name=\"7\" start=\"second-game\" url=\"x\" version=\"x\">"
+        "  <area name=\"30\" group=\"2\" start=\"x\" url=\"x\" version=\"x\"/>"
+        "</game>"
+        "</root>"));
+    ASSERT_TRUE(GetUpdateInfo());
+    EXPECT_EQ(Selected(), "last|l|2");
+}
+
+TEST_F(Manifest, AbsentValuesKeepTheLevelAbove) {
+    ASSERT_TRUE(Serve(
+        "<root start=\"1\" url=\"http://h/r.7z\" version=\"5\">"
+        "<game name=\"7\" version=\"6\"><area name=\"30\" group=\"2\" start=\"0\"/></game>"
+        "</root>"));
+    ASSERT_TRUE(GetUpdateInfo());
+    EXPECT_EQ(Selected(), "0|http://h/r.7z|6");
+}
+
+TEST_F(Manifest, RootWithoutValuesStoresEmptyTexts) {
+    ASSERT_TRUE(Serve("<root/>"));
+    ASSERT_TRUE(GetUpdateInfo());
+    EXPECT_EQ(Selected(), "||");
+}
+
+TEST_F(Manifest, BadDocumentsAreRetriedSilentlyAndChangeNothing) {
+    for (const char* body : {"this is not xml", "<other start=\"0\"/>", "<root start=\"0\""}) {
+        TheUpdaterState().latestVersion = L"old";
+        ASSERT_TRUE(Serve(body));
+        EXPECT_FALSE(GetUpdateInfo()) << body;
+        EXPECT_EQ(server.RequestCount(), 3u) << body;
+        EXPECT_EQ(Selected(), "1||old") << body;
+        EXPECT_TRUE(BxLog().empty()) << body;
+        server.Stop();
+    }
+}
+
+TEST_F(Manifest, FailedDownloadsLogThreeLinesWithTheErrorCode) {
+    // A chunked answer has no Content-Length, so it cannot be downloaded.
+    ASSERT_TRUE(server.Start(8008));
+    ScriptedResponse chunked = ScriptedResponse::Ok("<root start=\"0\"/>");
+    chunked.chunked = true;
+    server.Respond(chunked);
+    EXPECT_FALSE(GetUpdateInfo());
+    EXPECT_EQ(server.RequestCount(), 3u);
+    Lines expected(3, "update version DownloadFile failed(12150)");
+    EXPECT_EQ(BxLog(), expected);
+    EXPECT_EQ(Selected(), "1||");
+    EXPECT_FALSE(PathExists(TempPath()));
+}
+
+TEST_F(Manifest, UnreachableServerLogsThreeConnectFailures) {
+    EXPECT_FALSE(GetUpdateInfo());
+    Lines expected(3, "update version DownloadFile failed(12029)");
+    EXPECT_EQ(BxLog(), expected);
+    EXPECT_EQ(Selected(), "1||");
+}
+
+TEST_F(Manifest, ErrorPageWithItsLengthIsDownloadedButNotAManifest) {
+    ASSERT_TRUE(server.Start(8008));
+    server.Respond(ScriptedResponse::WithStatus(404, "Not Found", "<html>gone</html>"));
+    EXPECT_FALSE(GetUpdateInfo());
+    EXPECT_EQ(server.RequestCount(), 3u);
+    EXPECT_TRUE(BxLog().empty());
+}
+
+TEST_F(Manifest, CompressedBodyIsNotDecoded) {
+    ASSERT_TRUE(server.Start(8008));
+    ScriptedResponse gzip = ScriptedResponse::Ok(std::string("\x1f\x8b\x08\x00\x00\x00", 6));
+    gzip.headers.push_back({"Content-Encoding", "gzip"});
+    server.Respond(gzip);
+    EXPECT_FALSE(GetUpdateInfo());
+    EXPECT_EQ(server.RequestCount(), 3u);
+}
+
+}  // namespace

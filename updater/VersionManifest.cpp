@@ -1,0 +1,83 @@
+#include "updater/VersionManifest.h"
+
+#include <cstring>
+#include <string>
+
+#include "support/TextConvert.h"
+#include "updater/UpdateServer.h"
+#include "updater/UpdaterState.h"
+#include "updater/XmlFetch.h"
+
+namespace {
+
+// The values in force at the current level of the manifest.
+struct ManifestValues {
+    std::string start;
+    std::string url;
+    std::string version;
+
+    // An attribute the element lacks keeps the value from the level above.
+    void TakeFrom(const TiXmlElement& element) {
+        Take(element, "start", start);
+        Take(element, "url", url);
+        Take(element, "version", version);
+    }
+
+private:
+    static void Take(const TiXmlElement& element, const char* name, std::string& value) {
+        const char* text = element.Attribute(name);
+        if (text != nullptr) value = text;
+    }
+};
+
+bool AttributeIs(const TiXmlElement& element, const char* name, const std::string& expected) {
+    const char* text = element.Attribute(name);
+    return text != nullptr && std::strcmp(text, expected.c_str()) == 0;
+}
+
+// The first candidate named like this game: the first "game" child and every later sibling,
+// whatever its element name.
+const TiXmlElement* SelectGame(const TiXmlElement& root, const std::string& gameId) {
+    for (const TiXmlElement* game = root.FirstChildElement("game"); game != nullptr;
+         game = game->NextSiblingElement()) {
+        if (AttributeIs(*game, "name", gameId)) return game;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool GetUpdateInfo() {
+    TiXmlDocument document;
+    const TiXmlElement* root =
+        FetchXmlDocument(kManifestUrl, TempFilePath(L"game_orvex_version_file.xml"),
+                         "update version DownloadFile failed(%d)\n", document);
+    if (root == nullptr) return false;
+
+    UpdaterState& state = TheUpdaterState();
+    ManifestValues values;
+    values.TakeFrom(*root);
+
+    std::string gameId, areaId, groupId;
+    WideToAnsi(state.gameId.c_str(), gameId);
+    WideToAnsi(state.areaId.c_str(), areaId);
+    WideToAnsi(state.groupId.c_str(), groupId);
+
+    if (const TiXmlElement* game = SelectGame(*root, gameId)) {
+        values.TakeFrom(*game);
+        // Every matching area replaces the values, so the last one wins.
+        for (const TiXmlElement* area = game->FirstChildElement("area"); area != nullptr;
+             area = area->NextSiblingElement()) {
+            if (AttributeIs(*area, "name", areaId) && AttributeIs(*area, "group", groupId))
+                values.TakeFrom(*area);
+        }
+    }
+
+    std::wstring url;
+    AnsiToWide(values.url.c_str(), url);
+    state.packageUrl = url;
+    state.patchUrl = url;
+    AnsiToWide(values.version.c_str(), state.latestVersion);
+    AnsiToWide(values.start.c_str(), state.startFlag);
+    return true;
+}
