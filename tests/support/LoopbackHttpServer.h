@@ -3,6 +3,7 @@
 // Winsock is resolved at run time, so test programs need no extra import library.
 #pragma once
 
+#include <winsock2.h>  // before windows.h, which would bring the old socket header
 #include <windows.h>
 
 #include <atomic>

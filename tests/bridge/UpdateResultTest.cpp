@@ -1,0 +1,112 @@
+// The update run end to end: the real DLL in host processes, a real update server on the
+// update port, and the gate that the manifest's start value opens or keeps shut.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+
+#include "support/GameDir.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string ManifestStarting(const char* start) {
+    return std::string("<root start=\"1\" url=\"http://127.0.0.1:8008/p.7z\" version=\"2\">"
+                       "<game name=\"7\"><area name=\"30\" group=\"2\" start=\"") +
+           start + "\"/></game></root>";
+}
+
+TEST(UpdateResult, StartZeroKeepsTheCoreFromLoading) {
+    for (const char* start : {"0", "01", " 1", ""}) {
+        LoopbackHttpServer server;
+        ASSERT_TRUE(server.Start(8008));
+        server.Respond(ScriptedResponse::Ok(ManifestStarting(start)));
+        GameDir game;
+        Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:3000"});
+        ASSERT_EQ(out.size(), 3u);
+        EXPECT_EQ(out[2], "waitcore absent") << "start=\"" << start << "\"";
+        EXPECT_EQ(server.RequestCount(), 1u);
+        EXPECT_TRUE(game.CoreCalls().empty());
+    }
+}
+
+TEST(UpdateResult, StartOneLetsTheCoreLoad) {
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.Start(8008));
+    server.Respond(ScriptedResponse::Ok(ManifestStarting("1")));
+    GameDir game;
+    WriteFileBytes(game.File("version.bin"), "[conf]\r\nversion=2\r\n");
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000"});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2], "waitcore loaded");
+    std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target.compare(0, 18, "/version.xml?tick="), 0);
+    EXPECT_EQ(requests[0].Header("User-Agent"), "WinHTTP HttpSession/1.0");
+    EXPECT_TRUE(game.Lines("bx.log").empty());  // version known, manifest read
+}
+
+TEST(UpdateResult, UnreachableServerLogsThreeFailuresAndTheCoreStillLoads) {
+    GameDir game;
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000"});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2], "waitcore loaded");
+    Lines expected = {"unknown current_version", "update version DownloadFile failed(12029)",
+                      "update version DownloadFile failed(12029)",
+                      "update version DownloadFile failed(12029)"};
+    EXPECT_EQ(game.Lines("bx.log"), expected);
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// Two games of one installation started one after the other: the second waits for the
+// first one's update, then loads.
+TEST(UpdateResult, SecondGameWaitsForTheFirstGamesUpdate) {
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.Start(8008));
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    server.SetHandler([release](const ReceivedRequest&) {
+        WaitForSingleObject(release, 30000);  // the first game's update is still running
+        return ScriptedResponse::Ok(ManifestStarting("1"));
+    });
+    GameDir game;
+    HANDLE first = game.StartHost({"load", "init:1234:7:9:30:2", "signal:first-initialised",
+                                   "waitcore:dx9:30000"},
+                                  "first.out");
+    ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("first-initialised")); }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return server.RequestCount() == 1; }, 30000));
+    HANDLE second = game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
+                                    "signal:second-waited", "waitfile:go:30000",
+                                    "waitcore:dx9:30000"},
+                                   "second.out");
+    ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("second-waited")); }, 60000));
+    Lines secondSoFar = game.Lines("second.out");
+    ASSERT_GE(secondSoFar.size(), 3u);
+    EXPECT_EQ(secondSoFar[2], "waitcore absent");
+    EXPECT_TRUE(game.CoreCalls().empty());
+
+    SetEvent(release);
+    WriteFileBytes(game.File("go"), "");
+    Lines firstOut = game.Wait(first, "first.out");
+    ASSERT_EQ(firstOut.size(), 4u);
+    EXPECT_EQ(firstOut[3], "waitcore loaded");
+    Lines secondOut = game.Wait(second, "second.out");
+    ASSERT_EQ(secondOut.size(), 6u);
+    EXPECT_EQ(secondOut[5], "waitcore loaded");
+    EXPECT_EQ(Starting(game.CoreCalls(), "OrvexInitialize").size(), 2u);
+    server.Stop();
+    CloseHandle(release);
+}
+
+}  // namespace
