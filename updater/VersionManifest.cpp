@@ -23,7 +23,7 @@ struct ManifestValues {
         Take(element, "version", version);
     }
 
-private:
+  private:
     static void Take(const TiXmlElement& element, const char* name, std::string& value) {
         const char* text = element.Attribute(name);
         if (text != nullptr) value = text;

@@ -15,8 +15,9 @@ namespace {
 using Lines = std::vector<std::string>;
 
 std::string ManifestStarting(const char* start) {
-    return std::string("<root start=\"1\" url=\"http://127.0.0.1:8008/p.7z\" version=\"2\">"
-                       "<game name=\"7\"><area name=\"30\" group=\"2\" start=\"") +
+    return std::string(
+               "<root start=\"1\" url=\"http://127.0.0.1:8008/p.7z\" version=\"2\">"
+               "<game name=\"7\"><area name=\"30\" group=\"2\" start=\"") +
            start + "\"/></game></root>";
 }
 
@@ -81,15 +82,15 @@ TEST(UpdateResult, SecondGameWaitsForTheFirstGamesUpdate) {
         return ScriptedResponse::Ok(ManifestStarting("1"));
     });
     GameDir game;
-    HANDLE first = game.StartHost({"load", "init:1234:7:9:30:2", "signal:first-initialised",
-                                   "waitcore:dx9:30000"},
-                                  "first.out");
+    HANDLE first = game.StartHost(
+        {"load", "init:1234:7:9:30:2", "signal:first-initialised", "waitcore:dx9:30000"},
+        "first.out");
     ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("first-initialised")); }, 60000));
     ASSERT_TRUE(WaitFor([&] { return server.RequestCount() == 1; }, 30000));
-    HANDLE second = game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
-                                    "signal:second-waited", "waitfile:go:30000",
-                                    "waitcore:dx9:30000"},
-                                   "second.out");
+    HANDLE second =
+        game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500", "signal:second-waited",
+                        "waitfile:go:30000", "waitcore:dx9:30000"},
+                       "second.out");
     ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("second-waited")); }, 60000));
     Lines secondSoFar = game.Lines("second.out");
     ASSERT_GE(secondSoFar.size(), 3u);
@@ -105,6 +106,38 @@ TEST(UpdateResult, SecondGameWaitsForTheFirstGamesUpdate) {
     ASSERT_EQ(secondOut.size(), 6u);
     EXPECT_EQ(secondOut[5], "waitcore loaded");
     EXPECT_EQ(Starting(game.CoreCalls(), "OrvexInitialize").size(), 2u);
+    server.Stop();
+    CloseHandle(release);
+}
+
+}  // namespace
+
+namespace {
+
+// A game that unloads the bridge while its updater still waits for the server: the thread
+// keeps the library mapped until it is done, then lets it go.
+TEST(UpdateResult, UnloadWhileTheUpdaterRunsIsSafe) {
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.Start(8008));
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    server.SetHandler([release](const ReceivedRequest&) {
+        WaitForSingleObject(release, 30000);
+        return ScriptedResponse::Ok(ManifestStarting("1"));
+    });
+    GameDir game;
+    HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "unload", "loaded",
+                                  "signal:unloaded", "waitfile:go:30000", "sleep:1500", "loaded"},
+                                 "host.out");
+    ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("unloaded")); }, 60000));
+    SetEvent(release);
+    WriteFileBytes(game.File("go"), "");
+    Lines out = game.Wait(host, "host.out");
+    Lines expected = {"load ok",  out.size() > 1 ? out[1] : "",
+                      "unload 1", "loaded 1",
+                      "signal",   "waitfile 1",
+                      "sleep",    "loaded 0"};
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(game.Lines("game_info.log").size(), 1u);
     server.Stop();
     CloseHandle(release);
 }

@@ -126,6 +126,8 @@ void Run(const std::string& command) {
         g_bridge = LoadLibraryW(path.c_str());
         Out("load %s", g_bridge ? "ok" : "failed");
         if (!g_bridge) std::exit(2);
+    } else if (c == "loaded") {  // is the bridge still mapped in this process?
+        Out("loaded %d", GetModuleHandleW(L"OrvexBridge.dll") != nullptr ? 1 : 0);
     } else if (c == "unload") {
         Out("unload %d", FreeLibrary(g_bridge) ? 1 : 0);
         g_bridge = nullptr;
@@ -143,15 +145,7 @@ void Run(const std::string& command) {
         void* out = reinterpret_cast<void*>(0x1);
         UINT32 r = Proc<PFN_OrvexGetModule>("OrvexGetModule")(GuidArg(a[1]), &out);
         Out("getmodule %s %u obj=%08lx", a[1].c_str(), r, Addr(out));
-        if (r == 0 && a[1] != "app") {  // the render bridge's IUnknown slots
-            IUnknown* unknown = static_cast<IUnknown*>(out);
-            void* q = reinterpret_cast<void*>(0x1);
-            HRESULT qi = unknown->QueryInterface(IID_IORVEXApp, &q);
-            ULONG add = unknown->AddRef();
-            ULONG rel = unknown->Release();
-            Out("unknown %ld %lu %lu untouched=%d", static_cast<long>(qi), add, rel,
-                q == reinterpret_cast<void*>(0x1) ? 1 : 0);
-        } else if (r == 0) {
+        if (r == 0) {  // the object's IUnknown slots
             IUnknown* unknown = static_cast<IUnknown*>(out);
             void* q = reinterpret_cast<void*>(0x1);
             HRESULT qi = unknown->QueryInterface(IID_IORVEXApp, &q);

@@ -10,6 +10,7 @@
 #include "support/TestPaths.h"
 #include "updater/UpdaterState.h"
 #include "updater/VersionManifest.h"
+#include "updater/UpdateDriver.h"
 #include "updater/XmlFetch.h"
 
 namespace {
@@ -118,10 +119,10 @@ TEST_F(Manifest, CandidateRules) {
 }
 
 TEST_F(Manifest, AbsentValuesKeepTheLevelAbove) {
-    ASSERT_TRUE(Serve(
-        "<root start=\"1\" url=\"http://h/r.7z\" version=\"5\">"
-        "<game name=\"7\" version=\"6\"><area name=\"30\" group=\"2\" start=\"0\"/></game>"
-        "</root>"));
+    ASSERT_TRUE(
+        Serve("<root start=\"1\" url=\"http://h/r.7z\" version=\"5\">"
+              "<game name=\"7\" version=\"6\"><area name=\"30\" group=\"2\" start=\"0\"/></game>"
+              "</root>"));
     ASSERT_TRUE(GetUpdateInfo());
     EXPECT_EQ(Selected(), "0|http://h/r.7z|6");
 }
@@ -180,6 +181,30 @@ TEST_F(Manifest, CompressedBodyIsNotDecoded) {
     server.Respond(gzip);
     EXPECT_FALSE(GetUpdateInfo());
     EXPECT_EQ(server.RequestCount(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The update run itself, against the same server: a second run in one process starts
+// from a clean state instead of appending its ids to the first run's.
+TEST_F(Manifest, SecondRunStartsFromACleanState) {
+    ASSERT_TRUE(Serve(kLayered));
+    UpdaterThreadArgs args;
+    args.info.nGameId = 7;
+    args.info.nAreaId = 30;
+    args.info.nGroupId = 2;
+    RunUpdate(args);
+    EXPECT_EQ(Selected(), "1|http://h/a.7z|7");
+    RunUpdate(args);
+    EXPECT_EQ(Narrow(TheUpdaterState().gameId), "7");
+    EXPECT_EQ(Narrow(TheUpdaterState().areaId), "30");
+    EXPECT_EQ(Narrow(TheUpdaterState().groupId), "2");
+    EXPECT_EQ(Selected(), "1|http://h/a.7z|7");
+    // Each run resets "bx.log": only the second run's line is left.
+    EXPECT_EQ(BxLog(), Lines{"unknown current_version"});
+    EXPECT_EQ(ReadLines(dir + L"\\game_info.log").size(), 2u);
 }
 
 }  // namespace
