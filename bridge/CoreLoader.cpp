@@ -106,7 +106,9 @@ HMODULE LoadModuleWithSearchPath(const wchar_t* path) {
     return static_cast<HMODULE>(handle);
 }
 
-void* LoadCoreModule(const GUID& renderIid) {
+namespace {
+
+void* TryLoadCoreModule(const GUID& renderIid) {
     if (g_neverRetry) return nullptr;
     if (g_coreModule != nullptr) return nullptr;  // only the first load hands out an interface
     if (!IsLoadGateOpen()) return nullptr;
@@ -146,6 +148,17 @@ void* LoadCoreModule(const GUID& renderIid) {
     }
     app.Attach(static_cast<IORVEXApp*>(coreApp));
     return coreRender;
+}
+
+}  // namespace
+
+void* LoadCoreModule(const GUID& renderIid) {
+    // Runs inside the host's render call: nothing may escape into the game.
+    try {
+        return TryLoadCoreModule(renderIid);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 void CallCoreTerminal() {

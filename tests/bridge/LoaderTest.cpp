@@ -14,11 +14,16 @@ void PutSpareCore(GameDir& game, const char* core) {
               game.File("spare.dll").c_str(), FALSE);
 }
 
+// Renders without success, puts a good core in place while the game runs, renders again.
+Lines RenderThenSwapInAGoodCore(GameDir& game) {
+    PutSpareCore(game, "TestCore.dll");
+    return game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
+                         "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:20000"});
+}
+
 TEST(Loader, MissingModuleIsRetriedUntilItAppears) {
     GameDir game("");
-    PutSpareCore(game, "TestCore.dll");
-    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
-                              "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:20000"});
+    Lines out = RenderThenSwapInAGoodCore(game);
     ASSERT_EQ(out.size(), 5u);
     EXPECT_EQ(out[2], "waitcore absent");
     EXPECT_EQ(out[4], "waitcore loaded");
@@ -80,10 +85,8 @@ TEST(Loader, CoreMissingAnExportIsUnloadedBeforeItIsInitialized) {
 
 TEST(Loader, FailedAttemptsThenAGoodCoreAttaches) {
     GameDir game("TestCoreInitFails.dll");
-    PutSpareCore(game, "TestCore.dll");
     // A failed core is unloaded, so its file can be replaced while the game runs.
-    Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1000",
-                              "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:20000"});
+    Lines out = RenderThenSwapInAGoodCore(game);
     ASSERT_EQ(out.size(), 5u);
     EXPECT_EQ(out[3], "copy 1");
     EXPECT_EQ(out[4], "waitcore loaded");
