@@ -44,6 +44,7 @@ export WINEPREFIX="$BUILD/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINE_LOADER=/usr/lib/wine/wine64
+mkdir -p "$WINEPREFIX" # the server refuses a prefix directory that does not exist yet
 wineserver -p </dev/null >/dev/null 2>&1
 "$WINE_LOADER" cmd /c exit </dev/null >/dev/null 2>&1
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
