@@ -3,7 +3,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
-#include <memory>
+#include <vector>
 
 #include "Orvex.h"
 #include "bridge/Globals.h"
@@ -17,6 +17,8 @@ const wchar_t kCoreRelativePath[] = L"./bin/Orvex.dll";
 const wchar_t kParentStep[] = L"/../";
 const wchar_t kSearchDirSuffix[] = L"/../.;";
 
+// The core module stays loaded for the rest of the process once attached, so its handle
+// has no owner that would free it at unload; UnloadCore releases it after a failed load.
 HMODULE g_coreModule = nullptr;
 PFN_OrvexInitialize g_coreInitialize = nullptr;
 PFN_OrvexGetModule g_coreGetModule = nullptr;
@@ -88,12 +90,11 @@ HMODULE LoadModuleWithSearchPath(const wchar_t* path) {
     size_t fullLength = std::wcslen(fullPath);
     size_t suffixLength = std::wcslen(kSearchDirSuffix);
     size_t capacity = fullLength + suffixLength + pathVarChars + 1;
-    std::unique_ptr<wchar_t[]> searchPath(new wchar_t[capacity]);
-    std::wmemset(searchPath.get(), L'\0', capacity);
-    std::wmemcpy(searchPath.get(), fullPath, fullLength);
-    std::wmemcpy(searchPath.get() + fullLength, kSearchDirSuffix, suffixLength);
+    std::vector<wchar_t> searchPath(capacity, L'\0');
+    std::wmemcpy(searchPath.data(), fullPath, fullLength);
+    std::wmemcpy(searchPath.data() + fullLength, kSearchDirSuffix, suffixLength);
     if (pathVarChars > 0) {
-        DWORD got = GetEnvironmentVariableW(L"PATH", searchPath.get() + fullLength + suffixLength,
+        DWORD got = GetEnvironmentVariableW(L"PATH", searchPath.data() + fullLength + suffixLength,
                                             pathVarChars);
         if (got >= pathVarChars)
             searchPath[fullLength + suffixLength] = L'\0';  // changed meanwhile
@@ -102,7 +103,7 @@ HMODULE LoadModuleWithSearchPath(const wchar_t* path) {
     CountedString name = {};
     rtlInitUnicodeString(&name, fullPath);
     PVOID handle = nullptr;
-    ldrLoadDll(searchPath.get(), nullptr, &name, &handle);
+    ldrLoadDll(searchPath.data(), nullptr, &name, &handle);
     return static_cast<HMODULE>(handle);
 }
 

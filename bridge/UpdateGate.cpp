@@ -3,9 +3,12 @@
 #include <atomic>
 
 #include "bridge/SelfModule.h"
+#include "support/ScopedHandle.h"
 
 namespace {
-// Single-writer words read by the other thread without a lock.
+// Single-writer words read by the other thread without a lock. The kept mutex handle is
+// handed between threads, so it lives in an atomic word rather than an owner object; it
+// is closed exactly once, by whoever exchanges it out.
 std::atomic<HANDLE> g_mutexHandle{nullptr};
 std::atomic<UINT32> g_firstInstance{0};
 std::atomic<UINT32> g_updateResult{0};
@@ -41,15 +44,14 @@ void CreateUpdateMutex() {
         if (previous != nullptr) CloseHandle(previous);
     } else {
         g_firstInstance.store(0);
-        if (handle != nullptr) CloseHandle(handle);
+        ScopedKernelHandle notKept(handle);
     }
 }
 
 UINT32 IsUpdateRunning() {
     if (g_mutexHandle.load() != nullptr) return 0;
     bool alreadyExisted = false;
-    HANDLE handle = CreateNamedUpdateMutex(alreadyExisted);
-    if (handle != nullptr) CloseHandle(handle);
+    ScopedKernelHandle probe(CreateNamedUpdateMutex(alreadyExisted));
     return alreadyExisted ? 1 : 0;
 }
 
