@@ -16,22 +16,21 @@ std::atomic<UINT32> g_updateResult{0};
 // Creates (or opens) the named mutex; reports whether it already existed.
 HANDLE CreateNamedUpdateMutex(bool& alreadyExisted) {
     alreadyExisted = false;
-    std::wstring name = UpdateMutexName();
-    if (name.empty()) return nullptr;
-    HANDLE handle = CreateMutexW(nullptr, TRUE, name.c_str());
+    wchar_t name[kPathChars];
+    if (!UpdateMutexName(name)) return nullptr;
+    HANDLE handle = CreateMutexW(nullptr, TRUE, name);
     alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     return handle;
 }
 }  // namespace
 
-std::wstring UpdateMutexName() {
-    wchar_t path[kPathChars];
-    if (!GetSelfPath(path)) return std::wstring();
-    std::wstring name(path);
-    for (wchar_t& c : name) {
-        if (c == L'\\') c = L'/';
+bool UpdateMutexName(wchar_t (&name)[kPathChars]) {
+    // Probed on every render call while a later game waits: no allocation here.
+    if (!GetSelfPath(name)) return false;
+    for (wchar_t* c = name; *c != L'\0'; ++c) {
+        if (*c == L'\\') *c = L'/';
     }
-    return name;
+    return true;
 }
 
 void CreateUpdateMutex() {

@@ -4,11 +4,9 @@
 
 #include <windows.h>
 
-#include <string>
-
 // Name of the update mutex: the library's full path with every "\" turned into "/",
-// since named objects refuse backslashes. Empty when the path cannot be read.
-std::wstring UpdateMutexName();
+// since named objects refuse backslashes. False when the path cannot be read.
+bool UpdateMutexName(wchar_t (&name)[MAX_PATH]);
 
 // OrvexInitialize: creates the mutex. The first instance keeps its handle until its
 // updater reports; a process that finds the mutex already existing keeps none.

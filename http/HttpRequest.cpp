@@ -1,5 +1,7 @@
 #include "http/HttpRequest.h"
 
+#include "support/TextConvert.h"
+
 namespace vek {
 
 namespace {
@@ -78,12 +80,7 @@ bool HttpRequest::QueryRawHeaders() {
         return false;
     }
 
-    const int narrowSize =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (narrowSize <= 0) return false;
-    std::vector<char> narrow(static_cast<size_t>(narrowSize), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, narrow.data(), narrowSize, nullptr, nullptr);
-    rawHeaders_.assign(narrow.data());
+    WideToAnsi(wide.data(), rawHeaders_);
     return true;
 }
 

@@ -30,3 +30,9 @@ void IntToWide(int value, wchar_t (&buffer)[kIntTextChars], int radix) {
     buffer[0] = L'\0';
     _itow_s(value, buffer, kIntTextChars, radix);
 }
+
+std::wstring DecimalText(int value) {
+    wchar_t buffer[kIntTextChars];
+    IntToWide(value, buffer, 10);
+    return buffer;
+}

@@ -12,3 +12,6 @@ void WideToAnsi(const wchar_t* source, std::string& result);
 
 // Writes the signed text of value in the given radix (2..36) into buffer.
 void IntToWide(int value, wchar_t (&buffer)[kIntTextChars], int radix);
+
+// The signed decimal text of value, as IntToWide writes it.
+std::wstring DecimalText(int value);

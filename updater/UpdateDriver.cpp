@@ -13,12 +13,6 @@
 
 namespace {
 
-std::wstring DecimalText(int value) {
-    wchar_t buffer[kIntTextChars];
-    IntToWide(value, buffer, 10);
-    return buffer;
-}
-
 // A reference on the library that holds this code, so unloading the library while the
 // thread runs leaves the code in place until the thread leaves it.
 HMODULE ReferenceOwnLibrary() {
@@ -83,7 +77,6 @@ void RunUpdate(const UpdaterThreadArgs& args) {
 
     GetVersionInfo();
     GetUpdateInfo();
-    // Another game is updating the same installation: leave the files to it. The install,
-    // patch and check-list steps follow here.
-    if (IsUpdateRunning()) return;
+    // The install, patch and check-list steps join here, behind the check that no other
+    // game is updating the same installation.
 }

@@ -15,9 +15,7 @@ constexpr DWORD kBodyTimeLimitMs = 10000;
 constexpr unsigned kPathCapacity = 10240;
 
 std::wstring WithTick(const std::wstring& baseUrl) {
-    wchar_t tick[kIntTextChars];
-    IntToWide(static_cast<int>(GetTickCount()), tick, 10);
-    return baseUrl + L"?tick=" + tick;
+    return baseUrl + L"?tick=" + DecimalText(static_cast<int>(GetTickCount()));
 }
 
 // One download into tempPath; on failure logs the line and removes the partial file.
