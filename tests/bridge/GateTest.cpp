@@ -17,15 +17,6 @@ std::wstring MutexNameFor(const GameDir& game) {
     return name;
 }
 
-bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!PathExists(path)) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(10);
-    }
-    return true;
-}
-
 TEST(Gate, ALaterProcessWaitsWhileAnotherHoldsTheUpdateMutex) {
     GameDir game;
     // This test process plays the part of another game still updating.
@@ -35,7 +26,7 @@ TEST(Gate, ALaterProcessWaitsWhileAnotherHoldsTheUpdateMutex) {
     HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
                                   "signal:phase1", "waitfile:go:20000", "waitcore:dx9:20000"},
                                  "host.out");
-    ASSERT_TRUE(WaitForFile(game.File("phase1"), 60000));
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("phase1")); }, 60000));
     CloseHandle(holder);  // the other game's update ends
     WriteFileBytes(game.File("go"), "");
     Lines out = game.Wait(host, "host.out");

@@ -51,7 +51,8 @@ TEST(Loader, UnloadableModuleIsGivenUpWithOneDebuggerMessage) {
     EXPECT_EQ(listener.From(pid), Lines{"load Orvex failed\n"});
 }
 
-// A core that loads but cannot be used is unloaded each time and tried again.
+// A core that loads but cannot be used is unloaded each time and tried again. Each round
+// of core calls starts with the entries of oneRound (prefixes of the recorded lines).
 void ExpectRetriedAndUnloaded(const char* core, const Lines& oneRound) {
     GameDir game(core);
     Lines out =
@@ -61,22 +62,23 @@ void ExpectRetriedAndUnloaded(const char* core, const Lines& oneRound) {
     ASSERT_GE(calls.size(), oneRound.size() * 3) << core;
     ASSERT_EQ(calls.size() % oneRound.size(), 0u) << core;
     for (size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(calls[i],
-                  oneRound[i % oneRound.size()].empty() ? calls[i] : oneRound[i % oneRound.size()])
-            << core << " line " << i;
+        const std::string& expected = oneRound[i % oneRound.size()];
+        EXPECT_EQ(calls[i].substr(0, expected.size()), expected) << core << " line " << i;
     }
     EXPECT_TRUE(Starting(calls, "OrvexTerminal").empty());
     EXPECT_TRUE(Starting(calls, "App.").empty());
 }
 
 TEST(Loader, CoreWhoseInitializeFailsIsUnloadedAndRetried) {
-    ExpectRetriedAndUnloaded("TestCoreInitFails.dll", {"DllMain attach", "", "DllMain detach"});
+    ExpectRetriedAndUnloaded("TestCoreInitFails.dll",
+                             {"DllMain attach", "OrvexInitialize host=1234 ", "DllMain detach"});
 }
 
 TEST(Loader, CoreWithoutRenderInterfaceIsUnloadedAndRetried) {
-    ExpectRetriedAndUnloaded("TestCoreNoRender.dll",
-                             {"DllMain attach", "", "OrvexGetModule iid=App out=null",
-                              "OrvexGetModule iid=Dx9 out=null", "DllMain detach"});
+    ExpectRetriedAndUnloaded(
+        "TestCoreNoRender.dll",
+        {"DllMain attach", "OrvexInitialize host=1234 ", "OrvexGetModule iid=App out=null",
+         "OrvexGetModule iid=Dx9 out=null", "DllMain detach"});
 }
 
 TEST(Loader, CoreMissingAnExportIsUnloadedBeforeItIsInitialized) {

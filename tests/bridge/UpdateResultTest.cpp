@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <functional>
-
 #include "support/GameDir.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestPaths.h"
@@ -62,42 +60,56 @@ TEST(UpdateResult, UnreachableServerLogsThreeFailuresAndTheCoreStillLoads) {
     EXPECT_EQ(game.Lines("bx.log"), expected);
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(10);
+// An update server whose manifest answers (start "1") wait until Release(): a game's
+// update stays running meanwhile. Released and stopped in any case when it goes.
+class HeldManifestServer {
+  public:
+    HeldManifestServer() : release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        HANDLE release = release_;
+        server_.SetHandler([release](const ReceivedRequest&) {
+            WaitForSingleObject(release, 30000);
+            return ScriptedResponse::Ok(ManifestStarting("1"));
+        });
     }
-    return true;
-}
+    ~HeldManifestServer() {
+        Release();
+        server_.Stop();
+        CloseHandle(release_);
+    }
+    HeldManifestServer(const HeldManifestServer&) = delete;
+    HeldManifestServer& operator=(const HeldManifestServer&) = delete;
+
+    bool Start() { return release_ != nullptr && server_.Start(8008); }
+    void Release() { SetEvent(release_); }
+    size_t RequestCount() const { return server_.RequestCount(); }
+
+  private:
+    HANDLE release_;
+    LoopbackHttpServer server_;
+};
 
 // Two games of one installation started one after the other: the second waits for the
 // first one's update, then loads.
 TEST(UpdateResult, SecondGameWaitsForTheFirstGamesUpdate) {
-    LoopbackHttpServer server;
-    ASSERT_TRUE(server.Start(8008));
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    server.SetHandler([release](const ReceivedRequest&) {
-        WaitForSingleObject(release, 30000);  // the first game's update is still running
-        return ScriptedResponse::Ok(ManifestStarting("1"));
-    });
+    HeldManifestServer server;
+    ASSERT_TRUE(server.Start());
     GameDir game;
     HANDLE first = game.StartHost(
         {"load", "init:1234:7:9:30:2", "signal:first-initialised", "waitcore:dx9:30000"},
         "first.out");
-    ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("first-initialised")); }, 60000));
-    ASSERT_TRUE(WaitFor([&] { return server.RequestCount() == 1; }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("first-initialised")); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestCount() == 1; }, 30000));
     HANDLE second =
         game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500", "signal:second-waited",
                         "waitfile:go:30000", "waitcore:dx9:30000"},
                        "second.out");
-    ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("second-waited")); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("second-waited")); }, 60000));
     Lines secondSoFar = game.Lines("second.out");
     ASSERT_GE(secondSoFar.size(), 3u);
     EXPECT_EQ(secondSoFar[2], "waitcore absent");
     EXPECT_TRUE(game.CoreCalls().empty());
 
-    SetEvent(release);
+    server.Release();  // the first game's update ends
     WriteFileBytes(game.File("go"), "");
     Lines firstOut = game.Wait(first, "first.out");
     ASSERT_EQ(firstOut.size(), 4u);
@@ -106,30 +118,19 @@ TEST(UpdateResult, SecondGameWaitsForTheFirstGamesUpdate) {
     ASSERT_EQ(secondOut.size(), 6u);
     EXPECT_EQ(secondOut[5], "waitcore loaded");
     EXPECT_EQ(Starting(game.CoreCalls(), "OrvexInitialize").size(), 2u);
-    server.Stop();
-    CloseHandle(release);
 }
-
-}  // namespace
-
-namespace {
 
 // A game that unloads the bridge while its updater still waits for the server: the thread
 // keeps the library mapped until it is done, then lets it go.
 TEST(UpdateResult, UnloadWhileTheUpdaterRunsIsSafe) {
-    LoopbackHttpServer server;
-    ASSERT_TRUE(server.Start(8008));
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    server.SetHandler([release](const ReceivedRequest&) {
-        WaitForSingleObject(release, 30000);
-        return ScriptedResponse::Ok(ManifestStarting("1"));
-    });
+    HeldManifestServer server;
+    ASSERT_TRUE(server.Start());
     GameDir game;
     HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "unload", "loaded",
                                   "signal:unloaded", "waitfile:go:30000", "sleep:1500", "loaded"},
                                  "host.out");
-    ASSERT_TRUE(WaitFor([&] { return PathExists(game.File("unloaded")); }, 60000));
-    SetEvent(release);
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("unloaded")); }, 60000));
+    server.Release();
     WriteFileBytes(game.File("go"), "");
     Lines out = game.Wait(host, "host.out");
     Lines expected = {"load ok",  out.size() > 1 ? out[1] : "",
@@ -138,8 +139,6 @@ TEST(UpdateResult, UnloadWhileTheUpdaterRunsIsSafe) {
                       "sleep",    "loaded 0"};
     EXPECT_EQ(out, expected);
     EXPECT_EQ(game.Lines("game_info.log").size(), 1u);
-    server.Stop();
-    CloseHandle(release);
 }
 
 }  // namespace

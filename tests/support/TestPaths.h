@@ -1,6 +1,9 @@
 // Where the test programs find the built artifacts, and small file helpers.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,3 +19,6 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
 std::string Narrow(const std::wstring& text);
+
+// Polls until done() is true; false when timeoutMs passed first.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
