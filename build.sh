@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
 # The project's one entry point. Idempotent: installs what is missing, configures, builds,
-# then runs the main job or the tests.
+# then runs the main job, the tests or the benchmarks.
 #   ./build.sh main   the sample game against a local update server
 #   ./build.sh test   every test
+#   ./build.sh bench  the benchmarks beside their reference tools
+#   ./build.sh build  configure and build only
+# ORVEX_BUILD_DIR picks another build directory (default: build/ in the checkout).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 JOB="${1:-}"
 case "$JOB" in
-  main | test) ;;
+  main | test | bench | build) ;;
   *)
-    echo "usage: $0 main|test" >&2
+    echo "usage: $0 main|test|bench|build" >&2
     exit 2
     ;;
 esac
 
 bash "$ROOT/tools/install-deps.sh"
 
-BUILD="$ROOT/build"
+BUILD="${ORVEX_BUILD_DIR:-$ROOT/build}"
 UPDATE_HOST="${ORVEX_UPDATE_HOST:-127.0.0.1}"
 
 # The shipped DLL is i686. The same code is also built for x86_64, which is what the tests
@@ -37,6 +40,7 @@ configure_and_build i686 -DORVEX_BUILD_TESTS=OFF
 configure_and_build x86_64 -DORVEX_BUILD_TESTS=ON \
   -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
   -DORVEX_I686_BRIDGE="$BUILD/i686/out/OrvexBridge.dll"
+if [ "$JOB" = build ]; then exit 0; fi
 
 # A wine prefix of the build's own, with a persistent, warmed server: wine's service
 # processes must not inherit the test runner's output pipe, or the runner never returns.
@@ -45,13 +49,15 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINE_LOADER=/usr/lib/wine/wine64
 mkdir -p "$WINEPREFIX" # the server refuses a prefix directory that does not exist yet
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true # already running for this prefix
 "$WINE_LOADER" cmd /c exit </dev/null >/dev/null 2>&1
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 
 if [ "$JOB" = test ]; then
   cd "$BUILD/x86_64"
   ctest --output-on-failure -j2
+elif [ "$JOB" = bench ]; then
+  bash "$ROOT/bench/run.sh" "$BUILD/x86_64/out"
 else
   bash "$ROOT/tools/main_job.sh" "$BUILD/x86_64/out"
 fi

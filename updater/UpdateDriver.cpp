@@ -7,6 +7,8 @@
 #include "bridge/UpdateGate.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
+#include "updater/FileCheckList.h"
+#include "updater/FileRepair.h"
 #include "updater/LocalVersion.h"
 #include "updater/UpdaterState.h"
 #include "updater/VersionManifest.h"
@@ -77,6 +79,11 @@ void RunUpdate(const UpdaterThreadArgs& args) {
 
     GetVersionInfo();
     GetUpdateInfo();
-    // The install, patch and check-list steps join here, behind the check that no other
-    // game is updating the same installation.
+
+    // Nothing below may change the installation while another game updates it.
+    if (IsUpdateRunning() != 0) return;
+    if (state.currentVersion.empty()) return;  // the full package install joins here
+    if (state.latestVersion != state.currentVersion) return;  // the patch update joins here
+    GetCheckFileList();
+    RepairFiles();
 }

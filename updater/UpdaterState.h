@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+// One file of the check list. md5 stays narrow, byte for byte as the list gives it.
 struct CheckFileRecord {
-    std::wstring path;
-    std::wstring md5;
-    std::wstring url;
-    bool damaged = false;
+    std::wstring name;  // relative to the installation directory
+    std::wstring remote_file_url;
+    std::string md5;
+    bool needs_repair = false;
 };
 
 struct UpdaterState {

@@ -1,0 +1,58 @@
+#include "updater/FileCheckList.h"
+
+#include <string>
+
+#include "support/FileDigest.h"
+#include "support/RelativePath.h"
+#include "support/TextConvert.h"
+#include "updater/InstallDir.h"
+#include "updater/UpdateServer.h"
+#include "updater/UpdaterState.h"
+#include "updater/XmlFetch.h"
+
+namespace {
+
+// A record for a file entry, or false when the entry cannot be used: the list comes from the
+// network, so a name that would reach outside the installation is dropped, not obeyed.
+bool MakeRecord(const TiXmlElement& entry, CheckFileRecord& record) {
+    const char* name = entry.Attribute("name");
+    const char* md5 = entry.Attribute("md5");
+    const char* url = entry.Attribute("remote_file_url");
+    if (name == nullptr || md5 == nullptr || url == nullptr) return false;
+    AnsiToWide(name, record.name);
+    if (!IsContainedRelativePath(record.name)) return false;
+    AnsiToWide(url, record.remote_file_url);
+    record.md5 = md5;
+    record.needs_repair = false;
+    return true;
+}
+
+}  // namespace
+
+bool GetCheckFileList() {
+    TiXmlDocument document;
+    const TiXmlElement* root =
+        FetchXmlDocument(kCheckListUrl, TempFilePath(L"g_file_check_list.xml"),
+                         "get file check list failed(%d)\n", document);
+    if (root == nullptr) return false;
+
+    UpdaterState& state = TheUpdaterState();
+    std::wstring version;
+    AnsiToWide(root->Attribute("version"), version);
+    if (root->Attribute("version") == nullptr || version != state.currentVersion) return true;
+
+    std::wstring installDir = InstallDirOrDefault();
+    if (installDir.empty()) return true;  // nowhere to check against
+
+    // The first "file" child and every later sibling, whatever its element name.
+    for (const TiXmlElement* entry = root->FirstChildElement("file"); entry != nullptr;
+         entry = entry->NextSiblingElement()) {
+        CheckFileRecord record;
+        if (MakeRecord(*entry, record)) state.checkFiles.push_back(record);
+    }
+    for (CheckFileRecord& record : state.checkFiles) {
+        std::wstring path = installDir + record.name;
+        record.needs_repair = !FileMatchesMd5(record.md5.c_str(), path.c_str());
+    }
+    return true;
+}

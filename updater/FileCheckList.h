@@ -1,0 +1,9 @@
+// The check list: the files of an installation version with their MD5 and a URL of a good
+// copy. Used when the installed version equals the manifest's, to find and mend damaged files.
+#pragma once
+
+// Fetches the list and, when it describes the installed version, appends its files to
+// UpdaterState::checkFiles and marks every recorded file whose local MD5 differs. Entries
+// lacking "name", "md5" or "remote_file_url", or whose name would leave the installation
+// directory, are not recorded. False only when the list could not be fetched.
+bool GetCheckFileList();

@@ -1,0 +1,100 @@
+#include "updater/FileRepair.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+
+#include "http/HttpDownloadRequest.h"
+#include "http/HttpSession.h"
+#include "support/FileDigest.h"
+#include "support/Log.h"
+#include "support/PathUtils.h"
+#include "updater/InstallDir.h"
+#include "updater/UpdaterState.h"
+
+namespace {
+
+constexpr int kTriesPerFile = 3;
+constexpr int kTimeoutMs = 10000;
+constexpr DWORD kBodyTimeLimitMs = 10000;
+constexpr unsigned kPathCapacity = 10240;
+// The download lands beside the target, so the replace stays on one volume.
+constexpr const wchar_t* kDownloadSuffix = L".download";
+
+// The reason of a failed step; a failure that set no code still logs a non-zero one.
+DWORD LastErrorOr(DWORD fallback) {
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// Downloads url into path. On failure the partial file is removed and the reason returned.
+DWORD Download(const std::wstring& url, const std::wstring& path) {
+    SetLastError(ERROR_SUCCESS);
+    HttpSession session;
+    if (!session.Open()) return LastErrorOr(ERROR_WINHTTP_INTERNAL_ERROR);
+    session.SetTimeouts(kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+    vek::HttpDownloadRequest request(&session, kPathCapacity);
+    request.SetTimeLimit(kBodyTimeLimitMs);
+    if (request.OpenTargetFile(path.c_str()) &&
+        request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0)) {
+        return ERROR_SUCCESS;
+    }
+    // A body that ended short of its Content-Length sets no code of its own.
+    DWORD error = LastErrorOr(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+    request.CloseTargetFile();  // opened without delete sharing
+    DeleteFileW(path.c_str());
+    return error;
+}
+
+// Moves the verified download over the target. A read-only target is replaced too and
+// stays read-only; on failure the target keeps its content and attributes.
+DWORD Replace(const std::wstring& download, const std::wstring& target) {
+    DWORD attributes = GetFileAttributesW(target.c_str());
+    bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD error = ERROR_SUCCESS;
+    if (!MoveFileExW(download.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastErrorOr(ERROR_ACCESS_DENIED);
+        DeleteFileW(download.c_str());
+    }
+    if (readOnly) SetFileAttributesW(target.c_str(), attributes);
+    return error;
+}
+
+// One try: download beside the target, verify, replace. ERROR_SUCCESS or the reason.
+DWORD RepairOnce(const CheckFileRecord& record, const std::wstring& target) {
+    std::wstring download = target + kDownloadSuffix;
+    if (download.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    CreateDirectoryPath(GetParentPath(target).c_str());  // the name may add directories
+    DWORD error = Download(record.remote_file_url, download);
+    if (error != ERROR_SUCCESS) return error;
+    // An error page with a Content-Length arrives "complete": only the digest tells.
+    if (!FileMatchesMd5(record.md5.c_str(), download.c_str())) {
+        DeleteFileW(download.c_str());
+        return ERROR_CRC;
+    }
+    return Replace(download, target);
+}
+
+}  // namespace
+
+bool RepairFiles() {
+    UpdaterState& state = TheUpdaterState();
+    std::wstring installDir = InstallDirOrDefault();
+    if (installDir.empty()) return true;
+    for (const CheckFileRecord& record : state.checkFiles) {
+        if (!record.needs_repair) continue;
+        std::wstring target = installDir + record.name;
+        // Bounded, so a server that keeps refusing one file cannot hold back the update
+        // result; a file still damaged is tried again on the next run.
+        for (int attempt = 0; attempt < kTriesPerFile; ++attempt) {
+            DWORD error = RepairOnce(record, target);
+            if (error == ERROR_SUCCESS) break;
+            WriteLog("bx.log", "a", "get file check list failed(%d)\n", static_cast<int>(error));
+        }
+    }
+    return true;
+}

@@ -1,0 +1,12 @@
+// Where the core module's installation lives: the bridge's directory followed by "\bin\".
+#pragma once
+
+#include <string>
+
+// The bridge library's directory followed by "\bin\"; empty when that directory is unknown.
+std::wstring DefaultInstallDir();
+
+// UpdaterState::installDir when a step has set it, else DefaultInstallDir(). Never the
+// process's current directory: that is the game's folder, where a module written by the
+// updater would be found by the game's own library search.
+std::wstring InstallDirOrDefault();
