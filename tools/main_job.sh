@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Demonstration: runs the sample game against a local update server twice, once with a
-# manifest that lets the core module start and once with one that keeps it from loading.
+# Demonstration: runs the sample game against a local update server: once with a manifest
+# that lets the core module start, once with one that keeps it from loading, and once on an
+# installation with a damaged file that the check list repairs.
 #   tools/main_job.sh <build-out-dir>
 # The build-out dir holds OrvexBridge.dll, SampleHost.exe and TestCore.dll. The caller sets
 # up WINEPREFIX/WINEDEBUG and the wineserver; WINE_LOADER picks the wine loader.
@@ -83,27 +84,67 @@ start_server() {
   return 1
 }
 
-# run_game <start value>: a fresh game dir, the matching manifest, one run of the sample game.
+# A server tree for the repair run: the manifest of version 1.0.0, a check list of the
+# installation with the MD5 of every good file, and the good copies under files/.
+make_repair_server() {
+  local tree="$1"
+  mkdir -p "$tree/files"
+  cp "$MANIFESTS/start1/version.xml" "$tree/version.xml"
+  cp "$OUT/TestCore.dll" "$tree/files/Orvex.dll"
+  printf 'level data of version 1.0.0\n' >"$tree/files/level.dat"
+  local core_md5 level_md5
+  core_md5="$(md5sum "$tree/files/Orvex.dll" | cut -d' ' -f1)"
+  level_md5="$(md5sum "$tree/files/level.dat" | cut -d' ' -f1)"
+  cat >"$tree/g_file_check_list.xml" <<XML
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<root version="1.0.0">
+  <file name="Orvex.dll" md5="$core_md5" remote_file_url="http://127.0.0.1:$PORT/files/Orvex.dll"/>
+  <file name="data\\level.dat" md5="$level_md5" remote_file_url="http://127.0.0.1:$PORT/files/level.dat"/>
+</root>
+XML
+}
+
+# run_game <name>: a fresh game dir, the matching server tree, one run of the sample game.
 run_game() {
-  local start="$1"
-  local game="$WORK/start$start"
-  local serverLog="$WORK/server_start$start.log"
+  local name="$1" tree
+  local game="$WORK/$name"
+  local serverLog="$WORK/server_$name.log"
   echo
   echo "=================================================================="
-  echo " Run: manifest selects start=\"$start\" for game 7, area 30, group 2"
-  if [ "$start" = 1 ]; then
-    echo " Expected: the update gate opens and the core module starts"
-  else
-    echo " Expected: the update gate stays shut and the core module never loads"
-  fi
+  case "$name" in
+    start1)
+      tree="$MANIFESTS/start1"
+      echo " Run: manifest selects start=\"1\" for game 7, area 30, group 2"
+      echo " Expected: the update gate opens and the core module starts"
+      ;;
+    start0)
+      tree="$MANIFESTS/start0"
+      echo " Run: manifest selects start=\"0\" for game 7, area 30, group 2"
+      echo " Expected: the update gate stays shut and the core module never loads"
+      ;;
+    repair)
+      tree="$WORK/server_repair"
+      echo " Run: installed version 1.0.0 equals the manifest's; bin\\data\\level.dat is damaged"
+      echo " Expected: the check list marks that file, a verified good copy replaces it, the"
+      echo "           intact Orvex.dll is not downloaded, and the core module starts"
+      ;;
+  esac
   echo "=================================================================="
 
   mkdir -p "$game/bin"
   cp "$OUT/OrvexBridge.dll" "$game/OrvexBridge.dll"
   cp "$OUT/TestCore.dll" "$game/bin/Orvex.dll"
+  if [ "$name" = repair ]; then
+    make_repair_server "$tree"
+    printf '[conf]\r\nversion=1.0.0\r\n' >"$game/version.bin"
+    mkdir -p "$game/bin/data"
+    printf 'damaged by a crashed write\n' >"$game/bin/data/level.dat"
+    echo "before: bin\\data\\level.dat md5 $(md5sum <"$game/bin/data/level.dat" | cut -d' ' -f1)"
+    echo "        check list wants     $(grep -o 'level.dat" md5="[0-9a-f]*' "$tree/g_file_check_list.xml" | sed 's/.*md5="//')"
+  fi
 
-  start_server "$MANIFESTS/start$start" "$serverLog" || return 1
-  echo "update server: http://127.0.0.1:$PORT/ serving $MANIFESTS/start$start"
+  start_server "$tree" "$serverLog" || return 1
+  echo "update server: http://127.0.0.1:$PORT/ serving $tree"
   echo "game directory: $game"
   echo
 
@@ -115,6 +156,14 @@ run_game() {
   echo
   echo "requests seen by the update server:"
   grep -E '"(GET|HEAD|POST) ' "$serverLog" | sed 's/^/    /' || echo "    (none)"
+  if [ "$name" = repair ]; then
+    if cmp -s "$game/bin/data/level.dat" "$tree/files/level.dat"; then
+      echo "after:  bin\\data\\level.dat was repaired (it now matches the check list's MD5)"
+    else
+      echo "after:  bin\\data\\level.dat was NOT repaired"
+      rc=1
+    fi
+  fi
   if [ "$rc" = 124 ]; then
     echo "sample game: did not finish within $RUN_LIMIT s"
   else
@@ -127,12 +176,13 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 
 status=0
-run_game 1 || status=1
-run_game 0 || status=1
+run_game start1 || status=1
+run_game start0 || status=1
+run_game repair || status=1
 
 echo
 if [ "$status" = 0 ]; then
-  echo "main job finished: both runs completed"
+  echo "main job finished: every run completed"
 else
   echo "main job finished with a failure (see above)"
 fi
