@@ -91,13 +91,39 @@ bench_md5() {
   at_least "$r" "$goal" || echo "bench: MD5 throughput below its goal" >&2
 }
 
-if [ ! -f "$OUT/Md5Bench.exe" ]; then
-  echo "bench: missing $OUT/Md5Bench.exe (build the x86_64 tree with tests)" >&2
-  exit 2
-fi
+# The pass over check lists of 100, 1,000 and 10,000 files: flat time per file means the
+# total grows linearly. The reference is the same pass over the smallest list.
+bench_check_list() {
+  local dir="$SCRATCH/checklist" goal=1.50 out
+  mkdir -p "$dir"
+  out=$("$WINE" "$OUT/CheckListBench.exe" "$(wine_path "$dir")" </dev/null | tr -d '\r') || {
+    echo "bench: the check-list benchmark failed" >&2
+    FAILED=1
+    return
+  }
+  echo "$out"
+  local small large per
+  small=$(sed -n 's/^check_list files=100 .*per_file_us=\([0-9.]*\).*/\1/p' <<<"$out")
+  large=$(sed -n 's/^check_list files=10000 .*per_file_us=\([0-9.]*\).*/\1/p' <<<"$out")
+  per=$(sed -n 's/^check_list files=\([0-9]*\) .*per_file_us=\([0-9.]*\).*/\1: \2 us/p' <<<"$out" |
+    paste -sd' ' | sed 's/ \([0-9]*:\)/, \1/g')
+  local r
+  r=$(ratio "$large" "$small")
+  row "check list + repair, time per file (100, 1,000, 10,000 files)" "$per" \
+    "$small us per file at 100 files" "$r" "<= $goal (linear)"
+  at_least "$goal" "$r" || echo "bench: check-list time per file grows with the list" >&2
+}
+
+for program in Md5Bench.exe CheckListBench.exe; do
+  if [ ! -f "$OUT/$program" ]; then
+    echo "bench: missing $OUT/$program (build the x86_64 tree with tests)" >&2
+    exit 2
+  fi
+done
 
 HOST="unknown"
 bench_md5
+bench_check_list
 
 echo
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -m)"
