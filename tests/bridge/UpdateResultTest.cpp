@@ -42,10 +42,12 @@ TEST(UpdateResult, StartOneLetsTheCoreLoad) {
     Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000"});
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2], "waitcore loaded");
+    // Versions equal: the check list follows the manifest.
     std::vector<ReceivedRequest> requests = server.Requests();
-    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].target.compare(0, 18, "/version.xml?tick="), 0);
     EXPECT_EQ(requests[0].Header("User-Agent"), "WinHTTP HttpSession/1.0");
+    EXPECT_EQ(requests[1].target.compare(0, 28, "/g_file_check_list.xml?tick="), 0);
     EXPECT_TRUE(game.Lines("bx.log").empty());  // version known, manifest read
 }
 
