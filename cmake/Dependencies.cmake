@@ -29,8 +29,12 @@ add_library(lzma7z STATIC
     ${LZMA_C_DIR}/7zDec.c ${LZMA_C_DIR}/7zFile.c ${LZMA_C_DIR}/7zStream.c
     ${LZMA_C_DIR}/Bcj2.c ${LZMA_C_DIR}/Bra.c ${LZMA_C_DIR}/Bra86.c
     ${LZMA_C_DIR}/BraIA64.c ${LZMA_C_DIR}/CpuArch.c ${LZMA_C_DIR}/Delta.c
-    ${LZMA_C_DIR}/Lzma2Dec.c ${LZMA_C_DIR}/LzmaDec.c)
+    ${LZMA_C_DIR}/Lzma2Dec.c ${LZMA_C_DIR}/LzmaDec.c
+    ${LZMA_C_DIR}/Ppmd7.c ${LZMA_C_DIR}/Ppmd7Dec.c)
 target_include_directories(lzma7z SYSTEM PUBLIC ${LZMA_C_DIR})
+# PPMd is compiled out of the 7z decoder unless asked for; the branch and delta filters,
+# BCJ2 and LZMA2 are in by default.
+target_compile_definitions(lzma7z PRIVATE Z7_PPMD_SUPPORT)
 target_compile_options(lzma7z PRIVATE -w)
 
 # GoogleTest from Debian's googletest package, which ships its sources.
