@@ -9,6 +9,7 @@
 #include "bridge/Globals.h"
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
+#include "bridge/UpdateLock.h"
 
 namespace {
 
@@ -112,7 +113,8 @@ namespace {
 void* TryLoadCoreModule(const GUID& renderIid) {
     if (g_neverRetry) return nullptr;
     if (g_coreModule != nullptr) return nullptr;  // only the first load hands out an interface
-    if (!IsLoadGateOpen()) return nullptr;
+    UpdateLock loadLock;  // no updater may change the files while they are loaded
+    if (!IsLoadGateOpen(loadLock)) return nullptr;
 
     wchar_t modulePath[kModulePathChars];
     if (!BuildBesideSelf(modulePath, kCoreRelativePath)) return nullptr;

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "bridge/SelfModule.h"
+#include "bridge/UpdateLock.h"
 #include "support/ScopedHandle.h"
 
 namespace {
@@ -13,12 +14,13 @@ std::atomic<HANDLE> g_mutexHandle{nullptr};
 std::atomic<UINT32> g_firstInstance{0};
 std::atomic<UINT32> g_updateResult{0};
 
-// Creates (or opens) the named mutex; reports whether it already existed.
+// Creates (or opens) the named mutex, not owned: ownership is the lock, taken by the
+// updater thread itself. Reports whether it already existed.
 HANDLE CreateNamedUpdateMutex(bool& alreadyExisted) {
     alreadyExisted = false;
     wchar_t name[kPathChars];
     if (!UpdateMutexName(name)) return nullptr;
-    HANDLE handle = CreateMutexW(nullptr, TRUE, name);
+    HANDLE handle = CreateMutexW(nullptr, FALSE, name);
     alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     return handle;
 }
@@ -47,12 +49,7 @@ void CreateUpdateMutex() {
     }
 }
 
-UINT32 IsUpdateRunning() {
-    if (g_mutexHandle.load() != nullptr) return 0;
-    bool alreadyExisted = false;
-    ScopedKernelHandle probe(CreateNamedUpdateMutex(alreadyExisted));
-    return alreadyExisted ? 1 : 0;
-}
+UINT32 IsUpdateRunning() { return IsUpdateLockHeldElsewhere() ? 1 : 0; }
 
 void SetUpdateResult(UINT32 result) {
     HANDLE handle = g_mutexHandle.exchange(nullptr);
@@ -60,7 +57,8 @@ void SetUpdateResult(UINT32 result) {
     g_updateResult.store(result);
 }
 
-bool IsLoadGateOpen() {
-    if (g_firstInstance.load() == 1) return g_updateResult.load() != 0;
-    return IsUpdateRunning() == 0;
+bool IsLoadGateOpen(UpdateLock& loadLock) {
+    if (g_firstInstance.load() == 1 && g_updateResult.load() == 0) return false;
+    // One probe per render call; when it succeeds the lock is kept for the load.
+    return loadLock.TryAcquire(0);
 }

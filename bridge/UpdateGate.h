@@ -8,15 +8,20 @@
 // since named objects refuse backslashes. False when the path cannot be read.
 bool UpdateMutexName(wchar_t (&name)[MAX_PATH]);
 
+class UpdateLock;
+
 // OrvexInitialize: creates the mutex. The first instance keeps its handle until its
-// updater reports; a process that finds the mutex already existing keeps none.
+// updater reports, so games started meanwhile are later games; a process that finds the
+// mutex already existing keeps none.
 void CreateUpdateMutex();
 
-// 1 when another process holds the update mutex, else 0.
+// 1 when some other thread or process owns the installation's lock (UpdateLock.h), else 0.
 UINT32 IsUpdateRunning();
 
 // The updater's last act: releases the kept mutex handle and publishes the result.
 void SetUpdateResult(UINT32 result);
 
-// Whether the core module may be loaded now (read on every render call while unloaded).
-bool IsLoadGateOpen();
+// Whether the core module may be loaded now (asked on every render call while unloaded):
+// a first instance waits for its own update result of 1; then every game needs the lock,
+// which loadLock keeps for the length of the load.
+bool IsLoadGateOpen(UpdateLock& loadLock);

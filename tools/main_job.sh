@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Demonstration: runs the sample game against a local update server: once with a manifest
 # that lets the core module start, once with one that keeps it from loading, and once on an
-# installation with a damaged file that the check list repairs.
+# installation with a damaged file that the check list repairs; then one machine through its
+# lifecycle: the full package, a patch, and a patch that rolls back because a file is held.
 #   tools/main_job.sh <build-out-dir>
-# The build-out dir holds OrvexBridge.dll, SampleHost.exe and TestCore.dll. The caller sets
+# The build-out dir holds OrvexBridge.dll, SampleHost.exe, TestCore.dll and TestHost.exe. The caller sets
 # up WINEPREFIX/WINEDEBUG and the wineserver; WINE_LOADER picks the wine loader.
 set -uo pipefail
 
@@ -23,7 +24,7 @@ MANIFESTS="$ROOT/tools/sample_server"
 WORK="$(dirname "$OUT")/sample_game"
 RUN_LIMIT=120 # seconds for one run of the sample game under wine
 
-for f in OrvexBridge.dll SampleHost.exe TestCore.dll; do
+for f in OrvexBridge.dll SampleHost.exe TestCore.dll TestHost.exe; do
   if [ ! -f "$OUT/$f" ]; then
     echo "main_job: missing $OUT/$f (build the SampleHost, OrvexBridge and TestCore targets)" >&2
     exit 2
@@ -104,10 +105,62 @@ make_repair_server() {
 XML
 }
 
+# manifest_for <tree> <version> <archive>: a manifest selecting that version and archive.
+manifest_for() {
+  cat >"$1/version.xml" <<XML
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<root start="1" url="http://127.0.0.1:$PORT/$3" version="$2"/>
+XML
+}
+
+# Server trees of the lifecycle runs, each made with the real 7zz: the full package of
+# 1.0.0; a patch to 1.1.0 that changes one file and adds two in a new directory; a patch to
+# 1.2.0 that changes every file.
+make_lifecycle_servers() {
+  local src="$WORK/src"
+  rm -rf "$src"
+  mkdir -p "$src/full/data" "$src/p11/data/maps" "$src/p12/data/maps" \
+    "$WORK/server_install" "$WORK/server_patch" "$WORK/server_rollback"
+  cp "$OUT/TestCore.dll" "$src/full/Orvex.dll"
+  printf 'level data of version 1.0.0\n' >"$src/full/data/level.dat"
+  printf 'settings of version 1.0.0\n' >"$src/full/data/settings.ini"
+  printf 'level data of version 1.1.0\n' >"$src/p11/data/level.dat"
+  printf 'map one, new in 1.1.0\n' >"$src/p11/data/maps/one.map"
+  printf 'map two, new in 1.1.0\n' >"$src/p11/data/maps/two.map"
+  printf 'level data of version 1.2.0\n' >"$src/p12/data/level.dat"
+  printf 'settings of version 1.2.0\n' >"$src/p12/data/settings.ini"
+  printf 'map one of version 1.2.0\n' >"$src/p12/data/maps/one.map"
+  printf 'map three, new in 1.2.0\n' >"$src/p12/data/maps/three.map"
+  (cd "$src/full" && 7zz a -bso0 -bsp0 -m0=LZMA2 "$WORK/server_install/orvex_1.0.0.7z" .)
+  (cd "$src/p11" && 7zz a -bso0 -bsp0 -m0=LZMA2 "$WORK/server_patch/patch_1.1.0.7z" .)
+  (cd "$src/p12" && 7zz a -bso0 -bsp0 -m0=LZMA2 "$WORK/server_rollback/patch_1.2.0.7z" .)
+  manifest_for "$WORK/server_install" 1.0.0 orvex_1.0.0.7z
+  manifest_for "$WORK/server_patch" 1.1.0 patch_1.1.0.7z
+  manifest_for "$WORK/server_rollback" 1.2.0 patch_1.2.0.7z
+}
+
+# The installation's files with their MD5, one per line.
+show_installation() {
+  echo "$1"
+  if [ -d "$2/bin" ]; then
+    (cd "$2" && find bin -type f ! -name core_calls.log | sort | while read -r f; do
+      printf '    %s  %s\n' "$(md5sum <"$f" | cut -d' ' -f1)" "$f"
+    done)
+  else
+    echo "    (no bin directory)"
+  fi
+  local version="(none)"
+  if [ -f "$2/version.bin" ]; then
+    version="$(tr -d '\r' <"$2/version.bin" | grep '^version=' || echo '(no version)')"
+  fi
+  printf '    version.bin: %s\n' "$version"
+}
+
 # run_game <name>: a fresh game dir, the matching server tree, one run of the sample game.
 run_game() {
   local name="$1" tree
   local game="$WORK/$name"
+  case "$name" in install | patch | rollback) game="$WORK/lifecycle" ;; esac
   local serverLog="$WORK/server_$name.log"
   echo
   echo "=================================================================="
@@ -128,12 +181,52 @@ run_game() {
       echo " Expected: the check list marks that file, a verified good copy replaces it, the"
       echo "           intact Orvex.dll is not downloaded, and the core module starts"
       ;;
+    install)
+      tree="$WORK/server_install"
+      echo " Run: a machine without the core module; the manifest offers the full package 1.0.0"
+      echo " Expected: the package is downloaded and unpacked into bin, version 1.0.0 is"
+      echo "           recorded in version.bin, and the core module starts"
+      ;;
+    patch)
+      tree="$WORK/server_patch"
+      echo " Run: the same machine; the server now publishes 1.1.0 as a patch"
+      echo " Expected: the patch replaces data\\level.dat and adds data\\maps, version 1.1.0 is"
+      echo "           recorded, and the core module starts"
+      ;;
+    rollback)
+      tree="$WORK/server_rollback"
+      echo " Run: the server publishes 1.2.0; another program holds bin\\data\\level.dat open"
+      echo "      for reading only, so it cannot be replaced"
+      echo " Expected: the patch rolls back whole: every file as before, the added map gone,"
+      echo "           version.bin still 1.1.0; the core module starts"
+      ;;
   esac
   echo "=================================================================="
 
-  mkdir -p "$game/bin"
-  cp "$OUT/OrvexBridge.dll" "$game/OrvexBridge.dll"
-  cp "$OUT/TestCore.dll" "$game/bin/Orvex.dll"
+  if [ "$name" = install ]; then
+    mkdir -p "$game"
+    cp "$OUT/OrvexBridge.dll" "$game/OrvexBridge.dll"
+  elif [ "$name" = start1 ] || [ "$name" = start0 ] || [ "$name" = repair ]; then
+    mkdir -p "$game/bin"
+    cp "$OUT/OrvexBridge.dll" "$game/OrvexBridge.dll"
+    cp "$OUT/TestCore.dll" "$game/bin/Orvex.dll"
+  fi
+  local before="" holder=""
+  case "$name" in
+    install) show_installation "before:" "$game" ;;
+    patch | rollback)
+      before="$(show_installation "" "$game")"
+      show_installation "before:" "$game"
+      ;;
+  esac
+  if [ "$name" = rollback ]; then
+    rm -f "$game/held" "$game/release"
+    (cd "$game" && "$WINE" "$OUT/TestHost.exe" holder.out 'hold:bin\data\level.dat' \
+      signal:held waitfile:release:300000) </dev/null >/dev/null 2>&1 &
+    holder=$!
+    for _ in $(seq 300); do [ -f "$game/held" ] && break; sleep 0.1; done
+    echo "holder: $(tr -d '\r' <"$game/holder.out" 2>/dev/null | head -n1) (bin\data\level.dat open for reading)"
+  fi
   if [ "$name" = repair ]; then
     make_repair_server "$tree"
     printf '[conf]\r\nversion=1.0.0\r\n' >"$game/version.bin"
@@ -152,6 +245,10 @@ run_game() {
   (cd "$game" && timeout -k 5 "$RUN_LIMIT" "$WINE" "$OUT/SampleHost.exe") </dev/null | tr -d '\r'
   rc=${PIPESTATUS[0]}
   stop_server
+  if [ -n "$holder" ]; then
+    touch "$game/release"
+    wait "$holder" 2>/dev/null
+  fi
 
   echo
   echo "requests seen by the update server:"
@@ -164,6 +261,31 @@ run_game() {
       rc=1
     fi
   fi
+  case "$name" in
+    install | patch | rollback) show_installation "after:" "$game" ;;
+  esac
+  # check <what> <command...>: prints whether the command holds.
+  check() {
+    local what="$1"
+    shift
+    if "$@"; then echo "check: $what"; else echo "check FAILED: $what"; rc=1; fi
+  }
+  case "$name" in
+    install)
+      check "bin\Orvex.dll installed from the package" cmp -s "$game/bin/Orvex.dll" "$OUT/TestCore.dll"
+      check "version 1.0.0 recorded" grep -q "^version=1.0.0" "$game/version.bin"
+      check "the downloaded package was removed" test ! -e "$game/orvex_packet.7z"
+      ;;
+    patch)
+      check "data\level.dat patched to 1.1.0" grep -q "1.1.0" "$game/bin/data/level.dat"
+      check "data\maps added" test -f "$game/bin/data/maps/two.map"
+      check "version 1.1.0 recorded" grep -q "^version=1.1.0" "$game/version.bin"
+      ;;
+    rollback)
+      check "the installation is exactly as before" test "$before" = "$(show_installation "" "$game")"
+      check "the file the patch added is gone again" test ! -e "$game/bin/data/maps/three.map"
+      ;;
+  esac
   if [ "$rc" = 124 ]; then
     echo "sample game: did not finish within $RUN_LIMIT s"
   else
@@ -179,6 +301,10 @@ status=0
 run_game start1 || status=1
 run_game start0 || status=1
 run_game repair || status=1
+make_lifecycle_servers
+run_game install || status=1
+run_game patch || status=1
+run_game rollback || status=1
 
 echo
 if [ "$status" = 0 ]; then

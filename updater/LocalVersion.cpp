@@ -10,15 +10,23 @@
 #include "support/PathUtils.h"
 #include "updater/UpdaterState.h"
 
+namespace {
+
+// Beside the library; empty without its directory (a bare "\version.bin" would name the
+// root of the current drive).
+std::wstring VersionFilePath() {
+    std::wstring directory = GetModuleDirectory(GetSelfModule());
+    return directory.empty() ? std::wstring() : directory + L"\\version.bin";
+}
+
+}  // namespace
+
 bool GetVersionInfo() {
     UpdaterState& state = TheUpdaterState();
     std::vector<wchar_t> value(kVersionChars, L'\0');
 
-    // Without the library's directory there is no file to read: "\version.bin" would
-    // name the root of the current drive.
-    std::wstring directory = GetModuleDirectory(GetSelfModule());
-    if (!directory.empty()) {
-        std::wstring file = directory + L"\\version.bin";
+    std::wstring file = VersionFilePath();
+    if (!file.empty()) {
         GetPrivateProfileStringW(L"conf", L"version", L"", value.data(), kVersionChars,
                                  file.c_str());
     }
@@ -29,4 +37,10 @@ bool GetVersionInfo() {
         return false;
     }
     return true;
+}
+
+bool RecordInstalledVersion(const std::wstring& version) {
+    std::wstring file = VersionFilePath();
+    if (file.empty() || version.empty()) return false;
+    return WritePrivateProfileStringW(L"conf", L"version", version.c_str(), file.c_str()) != 0;
 }

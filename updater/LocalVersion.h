@@ -1,6 +1,8 @@
 // The installed core module's version, from "version.bin" beside the bridge library.
 #pragma once
 
+#include <string>
+
 // Longest value read, terminator included; a longer value is cut.
 constexpr unsigned kVersionChars = 4096;
 
@@ -8,3 +10,8 @@ constexpr unsigned kVersionChars = 4096;
 // An unknown version (no file, section, key or value) leaves it empty, appends
 // "unknown current_version" to "bx.log" and returns false.
 bool GetVersionInfo();
+
+// Writes version as "conf"/"version" of "version.bin", keeping every other section and key.
+// Called only after an install or a patch that completed, so the next run starts from the
+// version now installed instead of installing it again. False when it cannot be written.
+bool RecordInstalledVersion(const std::wstring& version);

@@ -5,11 +5,14 @@
 #include <memory>
 
 #include "bridge/UpdateGate.h"
+#include "bridge/UpdateLock.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
 #include "updater/FileCheckList.h"
 #include "updater/FileRepair.h"
 #include "updater/LocalVersion.h"
+#include "updater/PackageInstall.h"
+#include "updater/PatchUpdate.h"
 #include "updater/UpdaterState.h"
 #include "updater/VersionManifest.h"
 
@@ -23,6 +26,10 @@ HMODULE ReferenceOwnLibrary() {
                        reinterpret_cast<LPCWSTR>(&UpdaterThreadProc), &module);
     return module;
 }
+
+// How long the updater waits for the installation's lock. Others hold it only for a render
+// probe or a core load, unless they are updating, in which case this run changes nothing.
+constexpr DWORD kLockWaitMs = 500;
 
 }  // namespace
 
@@ -67,6 +74,10 @@ DWORD WINAPI UpdaterThreadProc(void* parameter) {
 void RunUpdate(const UpdaterThreadArgs& args) {
     UpdaterState& state = TheUpdaterState();
     state.Clear();
+    // Taken first, so games started during this run wait for it; released when the run
+    // returns, before the thread reports its result.
+    UpdateLock lock;
+    lock.TryAcquire(kLockWaitMs);
 
     DeleteFileW(L"bx.log");
     WriteLog("game_info.log", "a", "pAppInfo:(%d)  nGroupId:(%d)  nAreaId:(%d)  \n",
@@ -77,13 +88,21 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     state.areaId += DecimalText(args.info.nAreaId);
     state.startFlag = L"1";
 
+    // A package left by an interrupted run is unpacked when no installed package is found.
+    if (!ProbePackage() && lock.Owned()) InstallPendingPackage();
     GetVersionInfo();
     GetUpdateInfo();
 
     // Nothing below may change the installation while another game updates it.
-    if (IsUpdateRunning() != 0) return;
-    if (state.currentVersion.empty()) return;  // the full package install joins here
-    if (state.latestVersion != state.currentVersion) return;  // the patch update joins here
+    if (!lock.TryAcquire(kLockWaitMs) || IsUpdateRunning() != 0) return;
+    if (state.currentVersion.empty()) {
+        if (Install()) RecordInstalledVersion(state.latestVersion);
+        return;
+    }
+    if (state.latestVersion != state.currentVersion) {
+        if (update(state.patchUrl)) RecordInstalledVersion(state.latestVersion);
+        return;
+    }
     GetCheckFileList();
     RepairFiles();
 }

@@ -27,7 +27,8 @@ TEST(Gate, ALaterProcessWaitsWhileAnotherHoldsTheUpdateMutex) {
                                   "signal:phase1", "waitfile:go:20000", "waitcore:dx9:20000"},
                                  "host.out");
     ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("phase1")); }, 60000));
-    CloseHandle(holder);  // the other game's update ends
+    ReleaseMutex(holder);  // the other game's update ends
+    CloseHandle(holder);
     WriteFileBytes(game.File("go"), "");
     Lines out = game.Wait(host, "host.out");
     ASSERT_EQ(out.size(), 6u);

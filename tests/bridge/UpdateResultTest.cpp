@@ -28,7 +28,10 @@ TEST(UpdateResult, StartZeroKeepsTheCoreFromLoading) {
         Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:3000"});
         ASSERT_EQ(out.size(), 3u);
         EXPECT_EQ(out[2], "waitcore absent") << "start=\"" << start << "\"";
-        EXPECT_EQ(server.RequestCount(), 1u);
+        // No local version: the manifest, then the package it names.
+        std::vector<ReceivedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].target.compare(0, 11, "/p.7z?rand="), 0) << requests[1].target;
         EXPECT_TRUE(game.CoreCalls().empty());
     }
 }

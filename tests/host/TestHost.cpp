@@ -250,6 +250,10 @@ void Run(const std::string& command) {
             Sleep(10);
         }
         Out("waitfile %d", GetFileAttributesA(a[1].c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
+    } else if (c == "hold") {  // hold:<file>: others may read it but not write it, until exit
+        HANDLE held = CreateFileW(Wide(a[1]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        Out("hold %d", held != INVALID_HANDLE_VALUE ? 1 : 0);
     } else if (c == "getenv") {
         Out("getenv %s", std::getenv(a[1].c_str()) ? std::getenv(a[1].c_str()) : "(unset)");
     } else {

@@ -1,0 +1,40 @@
+// The installation's lock across processes: ownership of the named update mutex.
+//
+// The mutex has two meanings. Its existence at initialisation tells a game whether it is
+// the first instance (see UpdateGate.h). Its ownership is the lock: an updater owns it
+// around every step that changes the installation (pending install, install, patch,
+// repair) and releases it before it reports its result; a core-module load owns it for
+// the length of the load. So at most one process changes an installation at a time, and
+// no process loads the core module while another changes it. A mutex whose owner died is
+// handed over as abandoned, which counts as acquired: a crashed game never blocks later
+// ones. Ownership is per thread, so the thread that acquires is the one that releases.
+#pragma once
+
+#include <windows.h>
+
+#include "support/ScopedHandle.h"
+
+class UpdateLock {
+  public:
+    UpdateLock() = default;
+    ~UpdateLock() { Release(); }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+    // Waits up to waitMs for the lock; true when this object owns it (already or now).
+    bool TryAcquire(DWORD waitMs);
+    bool Owned() const { return owned_; }
+    // Gives the lock up (if owned) and closes the handle. Idempotent.
+    void Release();
+
+    // True when a thread of this process owns the lock through some UpdateLock.
+    static bool OwnedByThisProcess();
+
+  private:
+    ScopedKernelHandle mutex_;
+    bool owned_ = false;
+};
+
+// One probe: true when some thread, of any process but this one's calling thread, owns the
+// lock now. Opens, tries and closes the mutex; no allocation.
+bool IsUpdateLockHeldElsewhere();

@@ -1,0 +1,91 @@
+#include "updater/PackageInstall.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include "archive/ExtractArchive.h"
+#include "bridge/SelfModule.h"
+#include "bridge/UpdateGate.h"
+#include "http/HttpDownloadRequest.h"
+#include "http/HttpSession.h"
+#include "support/Log.h"
+#include "support/PathUtils.h"
+#include "support/TextConvert.h"
+#include "updater/InstallDir.h"
+#include "updater/UpdaterState.h"
+
+namespace {
+
+constexpr const wchar_t* kPackageName = L"orvex_packet.7z";
+constexpr int kResolveMs = 30000;
+constexpr int kConnectMs = 30000;
+constexpr int kSendMs = 360000;
+constexpr int kReceiveMs = 360000;
+constexpr DWORD kBodyTimeLimitMs = 360000;
+constexpr unsigned kPathCapacity = 10240;
+
+// Unpacks the package file into the installation directory and deletes it in any case.
+bool Unpack(const std::wstring& package) {
+    UpdaterState& state = TheUpdaterState();
+    state.installDir = DefaultInstallDir();
+    bool unpacked =
+        !state.installDir.empty() && ExtractArchive(package.c_str(), state.installDir.c_str());
+    DeleteFileW(package.c_str());
+    if (!unpacked) WriteLog("bx.log", "a", "Unzip failed\n");
+    return unpacked;
+}
+
+}  // namespace
+
+std::wstring PackageFilePath() {
+    std::wstring directory = GetModuleDirectory(GetSelfModule());
+    if (directory.empty()) return std::wstring();
+    return directory + L"\\" + kPackageName;
+}
+
+bool ProbePackage() {
+    UpdaterState& state = TheUpdaterState();
+    state.installDir = DefaultInstallDir();
+    if (!state.installDir.empty() && FileExists((state.installDir + kPackageName).c_str()))
+        return true;
+    state.installDir.clear();
+    return false;
+}
+
+bool InstallPendingPackage() {
+    if (!TheUpdaterState().installDir.empty()) return false;
+    if (IsUpdateRunning() != 0) return true;
+    std::wstring package = PackageFilePath();
+    if (package.empty() || !FileExists(package.c_str())) return false;
+    return Unpack(package);
+}
+
+bool Install() {
+    UpdaterState& state = TheUpdaterState();
+    if (state.packageUrl.empty() || IsUpdateRunning() != 0) return false;
+    std::wstring url = state.packageUrl + L"?rand=" + DecimalText(static_cast<int>(GetTickCount()));
+    std::wstring package = PackageFilePath();
+    if (package.empty()) return false;
+    DeleteFileW(package.c_str());  // nothing stale from an earlier run
+
+    HttpSession session;
+    if (!session.Open()) return false;
+    session.SetTimeouts(kResolveMs, kConnectMs, kSendMs, kReceiveMs);
+    vek::HttpDownloadRequest request(&session, kPathCapacity);
+    request.SetTimeLimit(kBodyTimeLimitMs);
+    SetLastError(ERROR_SUCCESS);
+    if (!(request.OpenTargetFile(package.c_str()) &&
+          request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0))) {
+        request.CloseTargetFile();  // opened without delete sharing
+        DWORD error = GetLastError();
+        // A body that ended short of its Content-Length sets no code of its own.
+        if (error == ERROR_SUCCESS) error = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+        std::string narrowUrl;
+        WideToAnsi(url.c_str(), narrowUrl);
+        WriteLog("bx.log", "a", "Install DownloadFile (%s)  failed(%d)\n", narrowUrl.c_str(),
+                 static_cast<int>(error));
+        DeleteFileW(package.c_str());
+        return false;
+    }
+    return Unpack(package);
+}

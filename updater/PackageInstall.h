@@ -1,0 +1,21 @@
+// The full package: "orvex_packet.7z", downloaded beside the bridge and unpacked into the
+// installation directory.
+#pragma once
+
+#include <string>
+
+// Bridge directory + "\orvex_packet.7z": where the package is downloaded, and where a run
+// that ended between download and unpack leaves it. Empty when the directory is unknown.
+std::wstring PackageFilePath();
+
+// Sets UpdaterState::installDir to the installation directory when the installed package
+// marker (installation directory + "orvex_packet.7z") exists, else clears it. True when found.
+bool ProbePackage();
+
+// Unpacks a package left beside the bridge into the installation directory and deletes it.
+// Does nothing when installDir is already set; true also when another game is updating.
+bool InstallPendingPackage();
+
+// Downloads UpdaterState::packageUrl with a "?rand=" query into the package file and
+// unpacks it into the installation directory. True when every file was written.
+bool Install();
