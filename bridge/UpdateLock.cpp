@@ -38,8 +38,6 @@ void UpdateLock::Release() {
     mutex_.Close();
 }
 
-bool UpdateLock::OwnedByThisProcess() { return g_ownerThread.load() != 0; }
-
 bool IsUpdateLockHeldElsewhere() {
     if (g_ownerThread.load() == GetCurrentThreadId()) return false;
     ScopedKernelHandle probe(OpenUpdateMutex());

@@ -27,9 +27,6 @@ class UpdateLock {
     // Gives the lock up (if owned) and closes the handle. Idempotent.
     void Release();
 
-    // True when a thread of this process owns the lock through some UpdateLock.
-    static bool OwnedByThisProcess();
-
   private:
     ScopedKernelHandle mutex_;
     bool owned_ = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,25 @@ TEST_F(LocalVersion, LibraryPathAtTheBufferLimit) {
     EXPECT_FALSE(GetVersionInfo());
     EXPECT_EQ(TheUpdaterState().currentVersion, L"");
     EXPECT_EQ(ReadFileBytes(LogPath()), "unknown current_version\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// After an install or patch: the new version replaces the old one, other keys stay.
+TEST_F(LocalVersion, RecordedVersionKeepsEverythingElse) {
+    ASSERT_TRUE(UseLibraryAt(libraryDir_ + L"\\OrvexBridge.dll"));
+    std::wstring file = libraryDir_ + L"\\version.bin";
+    ASSERT_TRUE(
+        WriteFileBytes(file, "[studio]\r\nchannel=beta\r\n[conf]\r\nversion=1.0\r\nlang=de\r\n"));
+    ASSERT_TRUE(RecordInstalledVersion(L"1.1"));
+    ASSERT_TRUE(GetVersionInfo());
+    EXPECT_EQ(TheUpdaterState().currentVersion, L"1.1");
+    std::vector<std::string> lines = ReadLines(file);
+    for (const char* kept : {"[studio]", "channel=beta", "lang=de"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), kept), lines.end()) << kept;
+    EXPECT_FALSE(RecordInstalledVersion(L""));  // an unknown version is never recorded
 }
 
 }  // namespace
