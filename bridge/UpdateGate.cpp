@@ -49,6 +49,8 @@ void CreateUpdateMutex() {
     }
 }
 
+bool IsFirstInstance() { return g_firstInstance.load() == 1; }
+
 UINT32 IsUpdateRunning() { return IsUpdateLockHeldElsewhere() ? 1 : 0; }
 
 void SetUpdateResult(UINT32 result) {

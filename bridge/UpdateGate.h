@@ -15,6 +15,9 @@ class UpdateLock;
 // mutex already existing keeps none.
 void CreateUpdateMutex();
 
+// True when this process created the mutex at its last initialisation.
+bool IsFirstInstance();
+
 // 1 when some other thread or process owns the installation's lock (UpdateLock.h), else 0.
 UINT32 IsUpdateRunning();
 

@@ -1,13 +1,15 @@
 // The installation's lock across processes: ownership of the named update mutex.
 //
 // The mutex has two meanings. Its existence at initialisation tells a game whether it is
-// the first instance (see UpdateGate.h). Its ownership is the lock: an updater owns it
-// around every step that changes the installation (pending install, install, patch,
-// repair) and releases it before it reports its result; a core-module load owns it for
-// the length of the load. So at most one process changes an installation at a time, and
-// no process loads the core module while another changes it. A mutex whose owner died is
-// handed over as abandoned, which counts as acquired: a crashed game never blocks later
-// ones. Ownership is per thread, so the thread that acquires is the one that releases.
+// the first instance (see UpdateGate.h). Its ownership is the lock. A first instance's
+// updater owns it for its whole run, so games started meanwhile wait for that update; a
+// later game's updater owns it only around the steps that change the installation (pending
+// install; install, patch or repair), so it never waits for its own manifest. Both release
+// it before they report. A core-module load owns it for the length of the load. So at most
+// one process changes an installation at a time, and no process loads the core module while
+// another changes it. A mutex whose owner died is handed over as abandoned, which counts as
+// acquired: a crashed game never blocks later ones. Ownership is per thread, so the thread
+// that acquires is the one that releases.
 #pragma once
 
 #include <windows.h>

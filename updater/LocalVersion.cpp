@@ -21,17 +21,19 @@ std::wstring VersionFilePath() {
 
 }  // namespace
 
-bool GetVersionInfo() {
-    UpdaterState& state = TheUpdaterState();
+std::wstring ReadInstalledVersion() {
     std::vector<wchar_t> value(kVersionChars, L'\0');
-
     std::wstring file = VersionFilePath();
     if (!file.empty()) {
         GetPrivateProfileStringW(L"conf", L"version", L"", value.data(), kVersionChars,
                                  file.c_str());
     }
+    return std::wstring(value.data());
+}
 
-    state.currentVersion.assign(value.data());
+bool GetVersionInfo() {
+    UpdaterState& state = TheUpdaterState();
+    state.currentVersion = ReadInstalledVersion();
     if (state.currentVersion.empty()) {
         WriteLog("bx.log", "a", "unknown current_version\n");
         return false;

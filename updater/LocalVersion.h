@@ -11,6 +11,9 @@ constexpr unsigned kVersionChars = 4096;
 // "unknown current_version" to "bx.log" and returns false.
 bool GetVersionInfo();
 
+// The "conf"/"version" value of "version.bin", empty when unknown; logs nothing.
+std::wstring ReadInstalledVersion();
+
 // Writes version as "conf"/"version" of "version.bin", keeping every other section and key.
 // Called only after an install or a patch that completed, so the next run starts from the
 // version now installed instead of installing it again. False when it cannot be written.

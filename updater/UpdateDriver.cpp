@@ -28,7 +28,8 @@ HMODULE ReferenceOwnLibrary() {
 }
 
 // How long the updater waits for the installation's lock. Others hold it only for a render
-// probe or a core load, unless they are updating, in which case this run changes nothing.
+// probe or a core load, unless they are changing the installation, in which case this run
+// changes nothing.
 constexpr DWORD kLockWaitMs = 500;
 
 }  // namespace
@@ -74,10 +75,6 @@ DWORD WINAPI UpdaterThreadProc(void* parameter) {
 void RunUpdate(const UpdaterThreadArgs& args) {
     UpdaterState& state = TheUpdaterState();
     state.Clear();
-    // Taken first, so games started during this run wait for it; released when the run
-    // returns, before the thread reports its result.
-    UpdateLock lock;
-    lock.TryAcquire(kLockWaitMs);
 
     DeleteFileW(L"bx.log");
     WriteLog("game_info.log", "a", "pAppInfo:(%d)  nGroupId:(%d)  nAreaId:(%d)  \n",
@@ -88,13 +85,23 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     state.areaId += DecimalText(args.info.nAreaId);
     state.startFlag = L"1";
 
+    // A first instance owns the lock for its whole run, so games started meanwhile wait for
+    // its update; a later game takes it only to change files, so it never waits for its own
+    // manifest. Released when the run returns, before the thread reports its result.
+    const bool wholeRun = IsFirstInstance();
+    UpdateLock lock;
+    if (wholeRun) lock.TryAcquire(kLockWaitMs);
+
     // A package left by an interrupted run is unpacked when no installed package is found.
-    if (!ProbePackage() && lock.Owned()) InstallPendingPackage();
+    if (!ProbePackage() && lock.TryAcquire(kLockWaitMs)) InstallPendingPackage();
+    if (!wholeRun) lock.Release();
     GetVersionInfo();
     GetUpdateInfo();
 
     // Nothing below may change the installation while another game updates it.
     if (!lock.TryAcquire(kLockWaitMs) || IsUpdateRunning() != 0) return;
+    // Another game may have installed or patched since the version was read.
+    state.currentVersion = ReadInstalledVersion();
     if (state.currentVersion.empty()) {
         if (Install()) RecordInstalledVersion(state.latestVersion);
         return;

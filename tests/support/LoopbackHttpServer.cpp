@@ -206,6 +206,8 @@ void LoopbackHttpServer::Stop() {
     stopping_ = true;
     SetEvent(stopEvent_);
     thread_.join();
+    for (std::thread& connection : connections_) connection.join();
+    connections_.clear();
     Api().closesocket(static_cast<SOCKET>(listener_));
     listener_ = INVALID_SOCKET;
 }
@@ -244,10 +246,19 @@ void LoopbackHttpServer::Run() {
         if (!Readable(listener, 50)) continue;
         SOCKET client = Api().accept(listener, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
-        Serve(client);
-        Api().shutdown(client, SD_BOTH);
-        Api().closesocket(client);
+        if (concurrent_) {
+            connections_.emplace_back([this, client] { ServeAndClose(client); });
+        } else {
+            ServeAndClose(client);
+        }
     }
+}
+
+void LoopbackHttpServer::ServeAndClose(std::uintptr_t clientValue) {
+    const SOCKET client = static_cast<SOCKET>(clientValue);
+    Serve(client);
+    Api().shutdown(client, SD_BOTH);
+    Api().closesocket(client);
 }
 
 void LoopbackHttpServer::Serve(std::uintptr_t clientValue) {

@@ -1,5 +1,6 @@
-// A scripted HTTP/1.1 server on 127.0.0.1 for tests. It serves one connection at a time,
-// answers each request with whatever the test's handler returns, and records every request.
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests. It serves one connection at a time
+// (or, opted in, each connection on its own thread), answers each request with whatever the
+// test's handler returns, and records every request.
 // Winsock is resolved at run time, so test programs need no extra import library.
 #pragma once
 
@@ -66,7 +67,12 @@ class LoopbackHttpServer {
 
     // Listens on 127.0.0.1:port (0 picks a free port). False when the port cannot be bound.
     bool Start(unsigned short port = 0);
+    // Stops listening and waits for every connection being served (so for its handler).
     void Stop();
+
+    // Before Start: true serves each accepted connection on a thread of its own, so several
+    // exchanges can be in flight at once and handlers run concurrently. Default false.
+    void SetConcurrent(bool concurrent) { concurrent_ = concurrent; }
 
     unsigned short Port() const { return port_; }
     // "http://127.0.0.1:<port>" followed by pathAndQuery.
@@ -83,6 +89,7 @@ class LoopbackHttpServer {
   private:
     void Run();
     void Serve(std::uintptr_t client);
+    void ServeAndClose(std::uintptr_t client);
     bool Pause(DWORD milliseconds);  // false when the server is stopping
 
     mutable std::mutex mutex_;
@@ -93,4 +100,6 @@ class LoopbackHttpServer {
     std::atomic<bool> stopping_{false};
     HANDLE stopEvent_ = nullptr;
     std::thread thread_;
+    bool concurrent_ = false;
+    std::vector<std::thread> connections_;  // concurrent mode; only the accept thread adds
 };
