@@ -34,7 +34,7 @@ fi
 # machines here cannot execute 32-bit programs, so 32-bit wine does not start.
 packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 7zip python3 cmake googletest dpkg-dev)
+  wine wine64 7zip python3 curl cmake googletest dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
