@@ -6,6 +6,7 @@
 #include "http/HttpSession.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
+#include "updater/XmlLimits.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wst
         if (!session.Open()) continue;
         session.SetTimeouts(kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
         if (!Download(url, tempPath, failureMessage, session)) continue;
+        // An oversized or too deeply nested document fails like one that does not parse.
+        if (!XmlFileWithinLimits(tempPath)) continue;
         if (!document.LoadFile(narrowPath.c_str(), TIXML_ENCODING_UNKNOWN) || document.Error())
             continue;
         const TiXmlElement* root = document.FirstChildElement("root");

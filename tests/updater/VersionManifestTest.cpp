@@ -145,6 +145,42 @@ TEST_F(Manifest, BadDocumentsAreRetriedSilentlyAndChangeNothing) {
     }
 }
 
+// Documents come from the network: one too large or nested too deeply fails before the
+// parser's recursion could overflow the thread's stack, like a document that does not parse.
+TEST_F(Manifest, OversizedOrDeepDocumentsFailLikeBadOnes) {
+    auto nested = [](int depth) {
+        std::string open, close;
+        for (int i = 1; i < depth; ++i) {
+            open += "<a x='>'>";  // a quoted '>' does not end the tag
+            close += "</a>";
+        }
+        return "<!-- <b><b> --><root start=\"1\" url=\"u\" version=\"9\">" + open + close +
+               "<c/></root>";
+    };
+    const std::string small = "<root start=\"1\" url=\"u\" version=\"9\"/>";
+    auto padded = [&small](size_t size) { return small + std::string(size - small.size(), ' '); };
+    struct Case {
+        const char* what;
+        std::string body;
+        bool parsed;
+    } cases[] = {
+        {"64 levels", nested(64), true},
+        {"65 levels", nested(65), false},
+        {"5,000 levels", nested(5000), false},
+        {"exactly 1 MiB", padded(1024 * 1024), true},
+        {"1 MiB and a byte", padded(1024 * 1024 + 1), false},
+    };
+    for (const Case& c : cases) {
+        TheUpdaterState().latestVersion = L"old";
+        ASSERT_TRUE(Serve(c.body));
+        EXPECT_EQ(GetUpdateInfo(), c.parsed) << c.what;
+        EXPECT_EQ(Narrow(TheUpdaterState().latestVersion), c.parsed ? "9" : "old") << c.what;
+        EXPECT_EQ(server.RequestCount(), c.parsed ? 1u : 3u) << c.what;
+        EXPECT_TRUE(BxLog().empty()) << c.what;
+        server.Stop();
+    }
+}
+
 TEST_F(Manifest, FailedDownloadsLogThreeLinesWithTheErrorCode) {
     // A chunked answer has no Content-Length, so it cannot be downloaded.
     ASSERT_TRUE(server.Start(8008));

@@ -1,0 +1,17 @@
+// Bounds on the server's XML documents, checked before the parser sees them: the parser
+// builds and destroys nodes recursively, so a deeply nested document from the network
+// would overflow the updater thread's stack.
+#pragma once
+
+#include <string>
+
+constexpr size_t kMaxXmlDocumentBytes = 1024 * 1024;
+constexpr int kMaxXmlDepth = 64;
+
+// True when the file is at most kMaxXmlDocumentBytes long and no element in it is nested
+// deeper than kMaxXmlDepth (the top-level element counts as depth 1). A file that cannot be
+// read fails too.
+bool XmlFileWithinLimits(const std::wstring& path);
+
+// The same depth rule over the bytes of a document.
+bool XmlDepthWithinLimit(const std::string& text);
