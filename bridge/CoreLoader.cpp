@@ -150,6 +150,11 @@ void* TryLoadCoreModule(const GUID& renderIid) {
         return nullptr;
     }
     app.Attach(static_cast<IORVEXApp*>(coreApp));
+    // The core keeps the stored record and calls back into this library for the rest of
+    // the process: a FreeLibrary by the game must not unmap either.
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&LoadCoreModule), &pinned);
     return coreRender;
 }
 

@@ -104,3 +104,19 @@ TEST(Loader, PathEnvironmentIsUnchangedByTheLoad) {
 }
 
 }  // namespace
+
+namespace {
+
+// The core keeps the bridge's record and calls back into it, so once it is attached the
+// game's FreeLibrary must leave the bridge mapped (the updater's own reference is gone by
+// the time the host looks again).
+TEST(Loader, AttachedCoreKeepsTheBridgeLoaded) {
+    GameDir game;
+    Lines out = game.RunHost(
+        {"load", "init:1234:7:9:30:2", "waitcore:dx9:20000", "unload", "sleep:1500", "loaded"});
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(out[2], "waitcore loaded");
+    EXPECT_EQ(out[5], "loaded 1");
+}
+
+}  // namespace
