@@ -7,7 +7,10 @@ namespace vek {
 
 namespace {
 const DWORD kInitialChunkSize = 8192;
-}
+// What is read of a response whose status cannot be read, so the connection can end cleanly;
+// the rest is left unread rather than held in memory.
+const DWORD kMaxDrainBytes = 64 * 1024;
+}  // namespace
 
 HttpDownloadRequest::HttpDownloadRequest(HttpSession* session, unsigned pathCapacity)
     : HttpRequest(session, pathCapacity) {}
@@ -25,6 +28,11 @@ bool HttpDownloadRequest::OpenTargetFile(const wchar_t* path) {
 
 bool HttpDownloadRequest::OnBodyData(const void* data, DWORD length, DWORD /*received*/,
                                      LONG /*total*/) {
+    // No file: nothing may be written (an invalid handle names this process to WriteFile).
+    if (!targetFile_) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
     DWORD written = 0;
     return WriteFile(targetFile_.Get(), data, length, &written, nullptr) != FALSE;
 }
@@ -39,9 +47,18 @@ bool HttpDownloadRequest::FailAndClose() {
 bool HttpDownloadRequest::ReceiveBody() {
     DWORD status = 0;
     if (!QueryStatusCode(status)) {
-        // Drain what there is so the connection ends cleanly, but report why we failed.
+        // Drain a little so the connection ends cleanly, but report why we failed.
         const DWORD error = GetLastError();
-        HttpRequest::ReceiveBody();
+        char discard[4096];
+        for (DWORD drained = 0; drained < kMaxDrainBytes;) {
+            DWORD ready = 0, read = 0;
+            if (!WinHttpQueryDataAvailable(RequestHandle(), &ready) || ready == 0) break;
+            if (!WinHttpReadData(RequestHandle(), discard,
+                                 ready < sizeof(discard) ? ready : sizeof(discard), &read) ||
+                read == 0)
+                break;
+            drained += read;
+        }
         SetLastError(error);
         return false;
     }
@@ -53,15 +70,22 @@ bool HttpDownloadRequest::ReceiveBody() {
 
     const DWORD start = GetTickCount();
     const LONG total = static_cast<LONG>(std::wcstol(lengthText.c_str(), nullptr, 10));
-    DWORD received = 0;
+    ULONGLONG received = 0;  // 64 bits: a body past 4 GiB must not wrap to a match
     DWORD capacity = kInitialChunkSize;
     std::unique_ptr<char[]> chunk = std::make_unique<char[]>(capacity);
 
     for (;;) {
         DWORD ready = 0;
-        if (!WinHttpQueryDataAvailable(RequestHandle(), &ready) || ready == 0) {
+        const BOOL available = WinHttpQueryDataAvailable(RequestHandle(), &ready);
+        if (!available || ready == 0) {
+            // The call's own reason when it failed; a body that simply ended short of (or
+            // beyond) its length gets a definite one instead of whatever came before.
+            DWORD error = available ? ERROR_WINHTTP_CONNECTION_ERROR : GetLastError();
+            if (error == ERROR_SUCCESS) error = ERROR_WINHTTP_CONNECTION_ERROR;
             CloseTargetFile();
-            return static_cast<LONGLONG>(received) == total;
+            if (total >= 0 && received == static_cast<ULONGLONG>(total)) return true;
+            SetLastError(error);
+            return false;
         }
         // The limit bounds the whole body, not the gaps between chunks; a stalled connection
         // is ended by the session's receive time-out instead. Unsigned difference: a wrap of
@@ -78,7 +102,8 @@ bool HttpDownloadRequest::ReceiveBody() {
         DWORD read = 0;
         if (!WinHttpReadData(RequestHandle(), chunk.get(), ready, &read)) return FailAndClose();
         received += read;
-        if (!OnBodyData(chunk.get(), read, received, total)) return FailAndClose();
+        const DWORD receivedLow = received > MAXDWORD ? MAXDWORD : static_cast<DWORD>(received);
+        if (!OnBodyData(chunk.get(), read, receivedLow, total)) return FailAndClose();
     }
 }
 
