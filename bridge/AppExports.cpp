@@ -46,8 +46,11 @@ UINT32 WINAPI OrvexInitialize(UINT32 hostHandle, AppInfo* info) {
         OrvexBridgeApp& app = TheBridgeApp();
         app.SetHostHandle(hostHandle);
         app.ModifyAppInfo(info);
-        CreateUpdateMutex();
-        StartUpdater(*info);
+        // One run per process at a time: a run still going reports for this one too.
+        if (!IsUpdaterActive()) {
+            CreateUpdateMutex();
+            StartUpdater(*info);
+        }
     } catch (...) {
         // Out of memory while copying: the update could not start, so do not keep the
         // gate shut waiting for it.

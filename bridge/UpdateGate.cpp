@@ -36,6 +36,7 @@ bool UpdateMutexName(wchar_t (&name)[kPathChars]) {
 }
 
 void CreateUpdateMutex() {
+    g_updateResult.store(0);
     bool alreadyExisted = false;
     HANDLE handle = CreateNamedUpdateMutex(alreadyExisted);
     if (!alreadyExisted) {

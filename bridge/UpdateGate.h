@@ -13,6 +13,8 @@ class UpdateLock;
 // OrvexInitialize: creates the mutex. The first instance keeps its handle until its
 // updater reports, so games started meanwhile are later games; a process that finds the
 // mutex already existing keeps none.
+// A new run after a finished one decides the first instance afresh and starts from an
+// update result of 0.
 void CreateUpdateMutex();
 
 // True when this process created the mutex at its last initialisation.

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <atomic>
 #include <memory>
 
 #include "bridge/UpdateGate.h"
@@ -32,7 +33,12 @@ HMODULE ReferenceOwnLibrary() {
 // changes nothing.
 constexpr DWORD kLockWaitMs = 500;
 
+// Set by the host thread before a run starts, cleared by the run's thread after it reported.
+std::atomic<bool> g_updaterActive{false};
+
 }  // namespace
+
+bool IsUpdaterActive() { return g_updaterActive.load(); }
 
 void StartUpdater(const AppInfo& info) {
     std::unique_ptr<UpdaterThreadArgs> args(new UpdaterThreadArgs());
@@ -45,11 +51,13 @@ void StartUpdater(const AppInfo& info) {
     args->info.nGroupId = info.nGroupId;
     args->libraryRef = ReferenceOwnLibrary();
 
+    g_updaterActive.store(true);
     HANDLE thread = CreateThread(nullptr, 0, UpdaterThreadProc, args.get(), 0, nullptr);
     if (thread == nullptr) {
         // Nothing will ever report: open the gate rather than keep it shut for ever.
         if (args->libraryRef != nullptr) FreeLibrary(args->libraryRef);
         SetUpdateResult(1);
+        g_updaterActive.store(false);
         return;
     }
     args.release();  // the thread owns it now
@@ -68,6 +76,7 @@ DWORD WINAPI UpdaterThreadProc(void* parameter) {
     CoUninitialize();
     args.reset();
     SetUpdateResult(TheUpdaterState().startFlag == L"1" ? 1 : 0);
+    g_updaterActive.store(false);  // the state is not touched after this
     if (libraryRef != nullptr) FreeLibraryAndExitThread(libraryRef, 0);
     return 0;
 }

@@ -18,6 +18,10 @@ struct UpdaterThreadArgs {
 // started the copy is freed and the update result 1 is reported at once.
 void StartUpdater(const AppInfo& info);
 
+// True while an update run of this process has not yet reported: a new initialisation then
+// starts no second run on the same state, and the active run still reports.
+bool IsUpdaterActive();
+
 DWORD WINAPI UpdaterThreadProc(void* parameter);
 
 // The update sequence; reads only nGameId, nAreaId and nGroupId.

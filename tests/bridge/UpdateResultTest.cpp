@@ -125,6 +125,25 @@ TEST(UpdateResult, SecondGameWaitsForTheFirstGamesUpdate) {
     EXPECT_EQ(Starting(game.CoreCalls(), "OrvexInitialize").size(), 2u);
 }
 
+// Terminal and initialise again while the first run still waits for the server: no second
+// run starts on the same state, and the first one still reports.
+TEST(UpdateResult, InitialisingAgainDuringARunStartsNoSecondRun) {
+    HeldManifestServer server;
+    ASSERT_TRUE(server.Start());
+    GameDir game;
+    HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "terminal", "init:1234:7:9:30:2",
+                                  "signal:again", "waitcore:dx9:30000"},
+                                 "host.out");
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("again")); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestCount() >= 1; }, 30000));
+    server.Release();
+    Lines out = game.Wait(host, "host.out");
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(out[3].compare(0, 7, "init 0 "), 0) << out[3];
+    EXPECT_EQ(out[5], "waitcore loaded");
+    EXPECT_EQ(game.Lines("game_info.log").size(), 1u);
+}
+
 // A game that unloads the bridge while its updater still waits for the server: the thread
 // keeps the library mapped until it is done, then lets it go.
 TEST(UpdateResult, UnloadWhileTheUpdaterRunsIsSafe) {
