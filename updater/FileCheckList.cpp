@@ -37,9 +37,10 @@ bool GetCheckFileList() {
     if (root == nullptr) return false;
 
     UpdaterState& state = TheUpdaterState();
+    const char* listVersion = root->Attribute("version");
     std::wstring version;
-    AnsiToWide(root->Attribute("version"), version);
-    if (root->Attribute("version") == nullptr || version != state.currentVersion) return true;
+    AnsiToWide(listVersion, version);
+    if (listVersion == nullptr || version != state.currentVersion) return true;
 
     std::wstring installDir = InstallDirOrDefault();
     if (installDir.empty()) return true;  // nowhere to check against

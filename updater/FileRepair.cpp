@@ -1,12 +1,10 @@
 #include "updater/FileRepair.h"
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include <string>
 
-#include "http/HttpDownloadRequest.h"
-#include "http/HttpSession.h"
+#include "http/FileDownload.h"
 #include "support/FileDigest.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
@@ -16,9 +14,7 @@
 namespace {
 
 constexpr int kTriesPerFile = 3;
-constexpr int kTimeoutMs = 10000;
-constexpr DWORD kBodyTimeLimitMs = 10000;
-constexpr unsigned kPathCapacity = 10240;
+constexpr DownloadSettings kRepairDownload = {10000, 10000, 10000, 10000, 10000};
 // The download lands beside the target, so the replace stays on one volume.
 constexpr const wchar_t* kDownloadSuffix = L".download";
 
@@ -30,20 +26,8 @@ DWORD LastErrorOr(DWORD fallback) {
 
 // Downloads url into path. On failure the partial file is removed and the reason returned.
 DWORD Download(const std::wstring& url, const std::wstring& path) {
-    SetLastError(ERROR_SUCCESS);
-    HttpSession session;
-    if (!session.Open()) return LastErrorOr(ERROR_WINHTTP_INTERNAL_ERROR);
-    session.SetTimeouts(kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-    vek::HttpDownloadRequest request(&session, kPathCapacity);
-    request.SetTimeLimit(kBodyTimeLimitMs);
-    if (request.OpenTargetFile(path.c_str()) &&
-        request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0)) {
-        return ERROR_SUCCESS;
-    }
-    // A body that ended short of its Content-Length sets no code of its own.
-    DWORD error = LastErrorOr(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
-    request.CloseTargetFile();  // opened without delete sharing
-    DeleteFileW(path.c_str());
+    DWORD error = ERROR_SUCCESS;
+    DownloadToFile(url, path, kRepairDownload, error);
     return error;
 }
 

@@ -1,13 +1,11 @@
 #include "updater/PackageInstall.h"
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include "archive/ExtractArchive.h"
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
-#include "http/HttpDownloadRequest.h"
-#include "http/HttpSession.h"
+#include "http/FileDownload.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
 #include "support/TextConvert.h"
@@ -17,12 +15,7 @@
 namespace {
 
 constexpr const wchar_t* kPackageName = L"orvex_packet.7z";
-constexpr int kResolveMs = 30000;
-constexpr int kConnectMs = 30000;
-constexpr int kSendMs = 360000;
-constexpr int kReceiveMs = 360000;
-constexpr DWORD kBodyTimeLimitMs = 360000;
-constexpr unsigned kPathCapacity = 10240;
+constexpr DownloadSettings kPackageDownload = {30000, 30000, 360000, 360000, 360000};
 
 // Unpacks the package file into the installation directory and deletes it in any case.
 bool Unpack(const std::wstring& package) {
@@ -68,23 +61,14 @@ bool Install() {
     if (package.empty()) return false;
     DeleteFileW(package.c_str());  // nothing stale from an earlier run
 
-    HttpSession session;
-    if (!session.Open()) return false;
-    session.SetTimeouts(kResolveMs, kConnectMs, kSendMs, kReceiveMs);
-    vek::HttpDownloadRequest request(&session, kPathCapacity);
-    request.SetTimeLimit(kBodyTimeLimitMs);
-    SetLastError(ERROR_SUCCESS);
-    if (!(request.OpenTargetFile(package.c_str()) &&
-          request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0))) {
-        request.CloseTargetFile();  // opened without delete sharing
-        DWORD error = GetLastError();
-        // A body that ended short of its Content-Length sets no code of its own.
-        if (error == ERROR_SUCCESS) error = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+    DWORD error = ERROR_SUCCESS;
+    DownloadResult result = DownloadToFile(url, package, kPackageDownload, error);
+    if (result == DownloadResult::SessionFailed) return false;
+    if (result == DownloadResult::Failed) {
         std::string narrowUrl;
         WideToAnsi(url.c_str(), narrowUrl);
         WriteLog("bx.log", "a", "Install DownloadFile (%s)  failed(%d)\n", narrowUrl.c_str(),
                  static_cast<int>(error));
-        DeleteFileW(package.c_str());
         return false;
     }
     return Unpack(package);

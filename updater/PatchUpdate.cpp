@@ -1,14 +1,12 @@
 #include "updater/PatchUpdate.h"
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include <vector>
 
 #include "archive/ExtractArchive.h"
 #include "bridge/UpdateGate.h"
-#include "http/HttpDownloadRequest.h"
-#include "http/HttpSession.h"
+#include "http/FileDownload.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
 #include "support/RelativePath.h"
@@ -18,12 +16,7 @@
 
 namespace {
 
-constexpr int kResolveMs = 10000;
-constexpr int kConnectMs = 10000;
-constexpr int kSendMs = 360000;
-constexpr int kReceiveMs = 360000;
-constexpr DWORD kBodyTimeLimitMs = 360000;
-constexpr unsigned kPathCapacity = 10240;
+constexpr DownloadSettings kPatchDownload = {10000, 10000, 360000, 360000, 360000};
 constexpr const wchar_t* kPatchFileName = L"\\patch.7z";
 constexpr const wchar_t* kStagingName = L"ZTUpdateAplldr";
 constexpr const wchar_t* kBackupName = L"ZTUpdateAplldr.old";
@@ -36,23 +29,11 @@ std::wstring PatchDirectory(std::wstring installDir) {
 
 // Downloads url into file. On failure logs the reason and deletes the partial file.
 bool DownloadPatch(const std::wstring& url, const std::wstring& file) {
-    HttpSession session;
-    if (!session.Open()) return false;
-    session.SetTimeouts(kResolveMs, kConnectMs, kSendMs, kReceiveMs);
-    vek::HttpDownloadRequest request(&session, kPathCapacity);
-    request.SetTimeLimit(kBodyTimeLimitMs);
-    SetLastError(ERROR_SUCCESS);
-    if (request.OpenTargetFile(file.c_str()) &&
-        request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0)) {
-        return true;
-    }
-    // A body that ended short of its Content-Length sets no code of its own.
-    DWORD error = GetLastError();
-    if (error == ERROR_SUCCESS) error = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
-    request.CloseTargetFile();  // opened without delete sharing
-    WriteLog("bx.log", "a", "update patch DownloadFile failed(%d)\n", static_cast<int>(error));
-    DeleteFileW(file.c_str());
-    return false;
+    DWORD error = ERROR_SUCCESS;
+    DownloadResult result = DownloadToFile(url, file, kPatchDownload, error);
+    if (result == DownloadResult::Failed)
+        WriteLog("bx.log", "a", "update patch DownloadFile failed(%d)\n", static_cast<int>(error));
+    return result == DownloadResult::Complete;
 }
 
 // The staging and backup trees in the temporary directory. False when that directory is

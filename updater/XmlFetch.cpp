@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include "http/HttpDownloadRequest.h"
-#include "http/HttpSession.h"
+#include "http/FileDownload.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
 #include "updater/XmlLimits.h"
@@ -11,29 +10,10 @@
 namespace {
 
 constexpr int kAttempts = 3;
-constexpr int kTimeoutMs = 10000;
-constexpr DWORD kBodyTimeLimitMs = 10000;
-constexpr unsigned kPathCapacity = 10240;
+constexpr DownloadSettings kDocumentDownload = {10000, 10000, 10000, 10000, 10000};
 
 std::wstring WithTick(const std::wstring& baseUrl) {
     return baseUrl + L"?tick=" + DecimalText(static_cast<int>(GetTickCount()));
-}
-
-// One download into tempPath; on failure logs the line and removes the partial file.
-bool Download(const std::wstring& url, const std::wstring& tempPath, const char* failureMessage,
-              HttpSession& session) {
-    vek::HttpDownloadRequest request(&session, kPathCapacity);
-    request.SetTimeLimit(kBodyTimeLimitMs);
-    if (request.OpenTargetFile(tempPath.c_str()) &&
-        request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0)) {
-        return true;
-    }
-    DWORD error = GetLastError();
-    WriteLog("bx.log", "a", failureMessage, static_cast<int>(error));
-    // The file is opened without delete sharing: close it so the delete can succeed.
-    request.CloseTargetFile();
-    DeleteFileW(tempPath.c_str());
-    return false;
 }
 
 }  // namespace
@@ -53,10 +33,13 @@ const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wst
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         DeleteFileW(tempPath.c_str());
         std::wstring url = WithTick(baseUrl);
-        HttpSession session;
-        if (!session.Open()) continue;
-        session.SetTimeouts(kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-        if (!Download(url, tempPath, failureMessage, session)) continue;
+        DWORD error = ERROR_SUCCESS;
+        DownloadResult result = DownloadToFile(url, tempPath, kDocumentDownload, error);
+        if (result == DownloadResult::SessionFailed) continue;  // not logged
+        if (result == DownloadResult::Failed) {
+            WriteLog("bx.log", "a", failureMessage, static_cast<int>(error));
+            continue;
+        }
         // An oversized or too deeply nested document fails like one that does not parse.
         if (!XmlFileWithinLimits(tempPath)) continue;
         if (!document.LoadFile(narrowPath.c_str(), TIXML_ENCODING_UNKNOWN) || document.Error())

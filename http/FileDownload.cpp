@@ -1,0 +1,38 @@
+#include "http/FileDownload.h"
+
+#include <winhttp.h>
+
+#include "http/HttpDownloadRequest.h"
+#include "http/HttpSession.h"
+
+namespace {
+constexpr unsigned kPathCapacity = 10240;
+
+DWORD LastErrorOr(DWORD fallback) {
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+}  // namespace
+
+DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
+                              const DownloadSettings& settings, DWORD& error) {
+    SetLastError(ERROR_SUCCESS);
+    error = ERROR_SUCCESS;
+    HttpSession session;
+    if (!session.Open()) {
+        error = LastErrorOr(ERROR_WINHTTP_INTERNAL_ERROR);
+        return DownloadResult::SessionFailed;
+    }
+    session.SetTimeouts(settings.resolveMs, settings.connectMs, settings.sendMs,
+                        settings.receiveMs);
+    vek::HttpDownloadRequest request(&session, kPathCapacity);
+    request.SetTimeLimit(settings.bodyTimeLimitMs);
+    if (request.OpenTargetFile(path.c_str()) &&
+        request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0)) {
+        return DownloadResult::Complete;
+    }
+    error = LastErrorOr(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+    request.CloseTargetFile();  // opened without delete sharing
+    DeleteFileW(path.c_str());
+    return DownloadResult::Failed;
+}
