@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/FileDigest.h"
+#include "support/TestDigest.h"
 #include "support/LoopbackHttpServer.h"
 #include "updater/FileCheckList.h"
 #include "updater/FileRepair.h"
@@ -18,13 +19,6 @@
 namespace {
 
 constexpr int kRepeats = 3;
-
-std::string Md5(const std::string& bytes) {
-    char text[33];
-    Md5OfBuffer(text, reinterpret_cast<const unsigned char*>(bytes.data()),
-                static_cast<unsigned>(bytes.size()));
-    return text;
-}
 
 // A small file of its own content per index, so every digest differs.
 std::string Content(int index) {
@@ -58,7 +52,7 @@ double TimePass(const std::wstring& root, int count) {
     for (int i = 0; i < count; ++i) {
         std::string name = "f" + std::to_string(i);
         if (!Write(dir + std::wstring(name.begin(), name.end()), Content(i))) return -1;
-        list += "<file name=\"" + name + "\" md5=\"" + Md5(Content(i)) +
+        list += "<file name=\"" + name + "\" md5=\"" + Md5Text(Content(i)) +
                 "\" remote_file_url=\"http://127.0.0.1:8008/" + name + "\"/>";
     }
     list += "</root>";

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "support/FileDigest.h"
+#include "support/TestDigest.h"
 #include "support/GameDir.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestPaths.h"
@@ -14,13 +15,6 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const std::string kGood = "level data, version 2\n";
-
-std::string Md5(const std::string& bytes) {
-    char text[33];
-    Md5OfBuffer(text, reinterpret_cast<const unsigned char*>(bytes.data()),
-                static_cast<unsigned>(bytes.size()));
-    return text;
-}
 
 TEST(RepairEndToEnd, OneDamagedFileOfTwoIsRepaired) {
     GameDir game;
@@ -32,7 +26,7 @@ TEST(RepairEndToEnd, OneDamagedFileOfTwoIsRepaired) {
     const std::string list =
         std::string("<root version=\"2\">") + "<file name=\"Orvex.dll\" md5=\"" + coreMd5 +
         "\" remote_file_url=\"http://127.0.0.1:8008/files/Orvex.dll\"/>" +
-        "<file name=\"data\\level.dat\" md5=\"" + Md5(kGood) +
+        "<file name=\"data\\level.dat\" md5=\"" + Md5Text(kGood) +
         "\" remote_file_url=\"http://127.0.0.1:8008/files/level.dat\"/></root>";
 
     LoopbackHttpServer server;

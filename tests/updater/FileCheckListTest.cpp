@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/FileDigest.h"
+#include "support/TestDigest.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestPaths.h"
 #include "updater/FileCheckList.h"
@@ -16,13 +17,6 @@
 #include "updater/UpdaterState.h"
 
 namespace {
-
-std::string Md5(const std::string& bytes) {
-    char text[33];
-    Md5OfBuffer(text, reinterpret_cast<const unsigned char*>(bytes.data()),
-                static_cast<unsigned>(bytes.size()));
-    return text;
-}
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -85,7 +79,7 @@ struct ListCase {
 };
 
 TEST_F(CheckList, RecordsAndMarks) {
-    const std::string good = Md5(kGood);
+    const std::string good = Md5Text(kGood);
     const std::vector<ListCase> cases = {
         {"second of two damaged", File("good.txt", good) + File("bad.txt", good), "2",
          "good.txt=0 bad.txt=1"},
@@ -94,7 +88,7 @@ TEST_F(CheckList, RecordsAndMarks) {
          Entry("other", "name=\"bad.txt\" md5=\"x\" remote_file_url=\"u\"") +
              File("good.txt", good) +
              Entry("extra",
-                   "name=\"bad.txt\" md5=\"" + Md5("damaged") + "\" remote_file_url=\"u\""),
+                   "name=\"bad.txt\" md5=\"" + Md5Text("damaged") + "\" remote_file_url=\"u\""),
          "2", "good.txt=0 bad.txt=0"},
         {"entries lacking an attribute",
          Entry("file", "md5=\"x\" remote_file_url=\"u\"") +
@@ -109,8 +103,8 @@ TEST_F(CheckList, RecordsAndMarks) {
              File("sub/", "x") + File("", "x") + File("sub/../good.txt", good),
          "2", "sub/../good.txt=0"},
         {"texts that never match",
-         File("good.txt", Upper(good)) + File("empty.txt", Md5("")) + File("missing.txt", good) +
-             File("good.txt", good + "0"),
+         File("good.txt", Upper(good)) + File("empty.txt", Md5Text("")) +
+             File("missing.txt", good) + File("good.txt", good + "0"),
          "2", "good.txt=1 empty.txt=1 missing.txt=1 good.txt=1"},
     };
     for (const ListCase& c : cases) {

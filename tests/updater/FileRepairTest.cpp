@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/FileDigest.h"
+#include "support/TestDigest.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ScopedHandle.h"
 #include "support/TestPaths.h"
@@ -19,13 +20,6 @@ namespace {
 
 const std::string kOld = "old damaged content";
 const std::string kGood = "the good copy of the file";
-
-std::string Md5(const std::string& bytes) {
-    char text[33];
-    Md5OfBuffer(text, reinterpret_cast<const unsigned char*>(bytes.data()),
-                static_cast<unsigned>(bytes.size()));
-    return text;
-}
 
 // The codes of the "get file check list failed(%d)" lines, -1 for any other line.
 std::vector<int> LoggedCodes(const std::wstring& log) {
@@ -64,7 +58,7 @@ class Repair : public ::testing::Test {
         CheckFileRecord record;
         record.name.assign(name.begin(), name.end());
         record.remote_file_url = server.Url(path);
-        record.md5 = Md5(kGood);
+        record.md5 = Md5Text(kGood);
         record.needs_repair = true;
         TheUpdaterState().checkFiles.push_back(record);
     }
