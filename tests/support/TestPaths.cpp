@@ -25,6 +25,16 @@ std::wstring MakeScratchDir(const std::wstring& tag) {
     }
 }
 
+ScratchWorkDir::ScratchWorkDir(const std::wstring& tag) : path_(MakeScratchDir(tag)) {
+    GetCurrentDirectoryW(MAX_PATH, previous_);
+    if (!path_.empty()) SetCurrentDirectoryW(path_.c_str());
+}
+
+ScratchWorkDir::~ScratchWorkDir() {
+    SetCurrentDirectoryW(previous_);
+    if (!path_.empty()) RemoveTree(path_);
+}
+
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);

@@ -20,5 +20,20 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
 std::string Narrow(const std::wstring& text);
 
+// A fresh scratch directory made the current one, so "bx.log" lands there. Destroying it
+// brings the previous current directory back and removes the tree.
+class ScratchWorkDir {
+  public:
+    explicit ScratchWorkDir(const std::wstring& tag);
+    ~ScratchWorkDir();
+    ScratchWorkDir(const ScratchWorkDir&) = delete;
+    ScratchWorkDir& operator=(const ScratchWorkDir&) = delete;
+    const std::wstring& Path() const { return path_; }  // empty when it could not be made
+
+  private:
+    std::wstring path_;
+    wchar_t previous_[MAX_PATH] = {};
+};
+
 // Polls until done() is true; false when timeoutMs passed first.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);

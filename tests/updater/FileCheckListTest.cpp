@@ -37,10 +37,7 @@ const std::string kGood = "good content";
 class CheckList : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = MakeScratchDir(L"checklist");
         ASSERT_FALSE(dir.empty());
-        GetCurrentDirectoryW(MAX_PATH, previousDir);
-        SetCurrentDirectoryW(dir.c_str());
         CreateDirectoryW((dir + L"\\bin").c_str(), nullptr);
         WriteFileBytes(dir + L"\\bin\\good.txt", kGood);
         WriteFileBytes(dir + L"\\bin\\bad.txt", "damaged");
@@ -52,11 +49,7 @@ class CheckList : public ::testing::Test {
         state.installDir = dir + L"\\bin\\";
         ASSERT_TRUE(server.Start(8008));
     }
-    void TearDown() override {
-        server.Stop();
-        SetCurrentDirectoryW(previousDir);
-        RemoveTree(dir);
-    }
+    void TearDown() override { server.Stop(); }
 
     // "name=marked" for every record, in list order.
     static std::string Records() {
@@ -67,8 +60,8 @@ class CheckList : public ::testing::Test {
     }
 
     LoopbackHttpServer server;
-    std::wstring dir;
-    wchar_t previousDir[MAX_PATH] = {};
+    ScratchWorkDir work{L"checklist"};
+    const std::wstring dir = work.Path();
 };
 
 struct ListCase {

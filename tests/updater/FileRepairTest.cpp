@@ -35,21 +35,14 @@ std::vector<int> LoggedCodes(const std::wstring& log) {
 class Repair : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = MakeScratchDir(L"repair");
         ASSERT_FALSE(dir.empty());
-        GetCurrentDirectoryW(MAX_PATH, previousDir);
-        SetCurrentDirectoryW(dir.c_str());
         CreateDirectoryW((dir + L"\\bin").c_str(), nullptr);
         WriteFileBytes(Installed("f.dat"), kOld);
         TheUpdaterState().Clear();
         TheUpdaterState().installDir = dir + L"\\bin\\";
         ASSERT_TRUE(server.Start());
     }
-    void TearDown() override {
-        server.Stop();
-        SetCurrentDirectoryW(previousDir);
-        RemoveTree(dir);
-    }
+    void TearDown() override { server.Stop(); }
 
     std::wstring Installed(const std::string& name) const {
         return dir + L"\\bin\\" + std::wstring(name.begin(), name.end());
@@ -80,8 +73,8 @@ class Repair : public ::testing::Test {
     }
 
     LoopbackHttpServer server;
-    std::wstring dir;
-    wchar_t previousDir[MAX_PATH] = {};
+    ScratchWorkDir work{L"repair"};
+    const std::wstring dir = work.Path();
 };
 
 TEST_F(Repair, GoodCopyReplacesTheFileWithOneRequestWithoutQuery) {

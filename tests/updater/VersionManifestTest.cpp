@@ -22,10 +22,7 @@ std::wstring TempPath() { return TempFilePath(L"game_orvex_version_file.xml"); }
 class Manifest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = MakeScratchDir(L"manifest");
         ASSERT_FALSE(dir.empty());
-        GetCurrentDirectoryW(MAX_PATH, previousDir);
-        SetCurrentDirectoryW(dir.c_str());  // "bx.log" lands here
         UpdaterState& state = TheUpdaterState();
         state.Clear();
         state.gameId = L"7";
@@ -33,11 +30,7 @@ class Manifest : public ::testing::Test {
         state.groupId = L"2";
         state.startFlag = L"1";
     }
-    void TearDown() override {
-        server.Stop();
-        SetCurrentDirectoryW(previousDir);
-        RemoveTree(dir);
-    }
+    void TearDown() override { server.Stop(); }
 
     bool Serve(const std::string& xml) {
         if (!server.Start(8008)) return false;
@@ -53,8 +46,8 @@ class Manifest : public ::testing::Test {
     }
 
     LoopbackHttpServer server;
-    std::wstring dir;
-    wchar_t previousDir[MAX_PATH] = {};
+    ScratchWorkDir work{L"manifest"};
+    const std::wstring dir = work.Path();
 };
 
 const char kLayered[] =
