@@ -5,6 +5,8 @@
 // The clock runs around the two calls only, so making the files is not in the figure.
 #include <windows.h>
 
+#include "BenchClock.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,13 +39,6 @@ bool Write(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
-double Now() {
-    LARGE_INTEGER hz, t;
-    QueryPerformanceFrequency(&hz);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(hz.QuadPart);
-}
-
 // Best time of the pass over `count` files, or a negative value on failure.
 double TimePass(const std::wstring& root, int count) {
     std::wstring dir = root + L"\\n" + std::to_wstring(count) + L"\\";
@@ -71,10 +66,10 @@ double TimePass(const std::wstring& root, int count) {
         state.Clear();
         state.currentVersion = L"1";
         state.installDir = dir;
-        double start = Now();
+        double start = NowSeconds();
         GetCheckFileList();
         RepairFiles();
-        double seconds = Now() - start;
+        double seconds = NowSeconds() - start;
         if (state.checkFiles.size() != static_cast<size_t>(count)) return -1;
         if (best < 0 || seconds < best) best = seconds;
     }

@@ -6,6 +6,8 @@
 //     peak_private=<bytes> peak_ws=<bytes>
 // The clock runs around the call only, so the process's start-up is not in the figure.
 #include <windows.h>
+
+#include "BenchClock.h"
 #include <psapi.h>
 
 #include <algorithm>
@@ -53,13 +55,6 @@ class PrivateBytesSampler {
     std::thread thread_;  // last: starts once the members it uses exist
 };
 
-double Now() {
-    LARGE_INTEGER hz, t;
-    QueryPerformanceFrequency(&hz);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(hz.QuadPart);
-}
-
 bool ExtractInto(const std::wstring& archive, const std::wstring& dir) {
     CreateDirectoryW(dir.c_str(), nullptr);
     return ExtractArchive(archive.c_str(), dir.c_str());
@@ -86,9 +81,9 @@ int main(int argc, char** argv) {
 
     double best = 0;
     for (int i = 1; i <= repeats; ++i) {
-        double start = Now();
+        double start = NowSeconds();
         bool ok = ExtractInto(archive, root + L"\\" + std::to_wstring(i));
-        double seconds = Now() - start;
+        double seconds = NowSeconds() - start;
         if (!ok) {
             std::fprintf(stderr, "ExtractBench: run %d failed\n", i);
             return 1;

@@ -4,29 +4,14 @@
 // The clock runs around the call only, so the process's start-up is not in the figure.
 #include <windows.h>
 
+#include "BenchClock.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "support/FileDigest.h"
 #include "support/TextConvert.h"
-
-namespace {
-
-// Proves where the figure came from: wine's ntdll names its version, Windows' does not.
-std::string HostName() {
-    using WineVersion = const char*(__cdecl*)();
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    FARPROC proc = ntdll ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
-    if (proc == nullptr) return "windows";
-    return std::string("wine-") + reinterpret_cast<WineVersion>(reinterpret_cast<void*>(proc))();
-}
-
-double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_INTEGER& hz) {
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(hz.QuadPart);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     int repeats = argc == 3 ? std::atoi(argv[2]) : 0;
@@ -49,16 +34,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Md5Bench: no digest for %s\n", argv[1]);
         return 1;
     }
-    LARGE_INTEGER hz;
-    QueryPerformanceFrequency(&hz);
     double best = 0;
     for (int i = 0; i < repeats; ++i) {
-        LARGE_INTEGER start, end;
-        QueryPerformanceCounter(&start);
+        double start = NowSeconds();
         unsigned ok = Md5OfFile(digest, path.c_str());
-        QueryPerformanceCounter(&end);
+        double seconds = NowSeconds() - start;
         if (!ok) return 1;
-        double seconds = Seconds(start, end, hz);
         if (i == 0 || seconds < best) best = seconds;
     }
     std::printf("md5_file bytes=%llu seconds=%.6f digest=%s host=%s\n", bytes, best, digest,
