@@ -52,9 +52,10 @@ UINT32 WINAPI OrvexInitialize(UINT32 hostHandle, AppInfo* info) {
             StartUpdater(*info);
         }
     } catch (...) {
-        // Out of memory while copying: the update could not start, so do not keep the
-        // gate shut waiting for it.
-        SetUpdateResult(1);
+        // Out of memory while copying: nothing new was stored and no run started. Report
+        // the failure and stay uninitialised, so the host may try again.
+        g_initialised = 0;
+        return 1;
     }
     return 0;
 }

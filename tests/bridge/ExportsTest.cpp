@@ -10,8 +10,9 @@ using Lines = std::vector<std::string>;
 
 TEST(Exports, InitializeRejectsBadArgumentsAndASecondCall) {
     GameDir game("");
-    Lines out = game.RunHost({"load", "init:0:7:9:30:2", "initnull", "getmodule:app",
-                              "init:1234:7:9:30:2", "init:1234:7:9:30:2", "sleep:300"});
+    Lines out =
+        game.RunHost({"load", "init:0:7:9:30:2", "initnull", "getmodule:app", "init:1234:7:9:30:2",
+                      "init:1234:7:9:30:2", "waitfile:game_info.log:20000"});
     ASSERT_EQ(out.size(), 7u);
     EXPECT_EQ(out[1].substr(0, 6), "init 1");               // host handle 0
     EXPECT_EQ(out[2], "init 1");                            // null record
@@ -19,6 +20,26 @@ TEST(Exports, InitializeRejectsBadArgumentsAndASecondCall) {
     EXPECT_EQ(out[4].substr(0, 6), "init 0");
     EXPECT_EQ(out[5].substr(0, 6), "init 1");  // already initialised
     // The rejected calls started no updater: one run, one line.
+    EXPECT_EQ(game.Lines("game_info.log").size(), 1u);
+}
+
+// The host's record cannot be copied (the bridge's allocations fail, as in a game whose
+// address space is full): the call fails, stores nothing and starts no run, and a later
+// call may initialise.
+TEST(Exports, InitializeFailsWhenTheRecordCannotBeCopied) {
+    GameDir game("");
+    const std::string longText(3000, 'x');  // 6,000 bytes as a wide text
+    Lines out = game.RunHost({"load", "failalloc:4096", "init:1234:7:9:30:2:" + longText,
+                              "getmodule:app", "okalloc", "init:1234:7:9:30:2", "getmodule:app",
+                              "waitfile:game_info.log:20000"});
+    ASSERT_EQ(out.size(), 9u);  // "getmodule" with 0 adds the IUnknown answers
+    EXPECT_EQ(out[1], "failalloc 1");
+    EXPECT_EQ(out[2].substr(0, 6), "init 1");
+    EXPECT_EQ(out[3].substr(0, 16), "getmodule app 1 ");
+    EXPECT_EQ(out[4], "okalloc 1");
+    EXPECT_EQ(out[5].substr(0, 6), "init 0");
+    EXPECT_EQ(out[6].substr(0, 16), "getmodule app 0 ");
+    // Only the second call started a run.
     EXPECT_EQ(game.Lines("game_info.log").size(), 1u);
 }
 

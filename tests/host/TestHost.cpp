@@ -93,6 +93,43 @@ AppInfo* MakeAppInfo(const std::vector<std::string>& a, size_t first) {
     return info;
 }
 
+// "failalloc:<bytes>" points the bridge's imported malloc at one that refuses blocks of that
+// size or more, as when the game's address space is too full for them; "okalloc" restores
+// it. Small blocks still succeed: the runtime's own thread data needs them to throw at all.
+void* (*g_realMalloc)(size_t) = nullptr;
+size_t g_failFrom = 0;
+void* FailingMalloc(size_t size) { return size >= g_failFrom ? nullptr : g_realMalloc(size); }
+
+// The bridge's import slot for msvcrt.dll's malloc, or null.
+void** MallocSlot() {
+    auto base = reinterpret_cast<BYTE*>(g_bridge);
+    auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto imports = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+    for (; imports->Name != 0; ++imports) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + imports->Name), "msvcrt.dll") != 0) continue;
+        auto names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imports->OriginalFirstThunk);
+        auto slots = reinterpret_cast<void**>(base + imports->FirstThunk);
+        for (int i = 0; names[i].u1.AddressOfData != 0; ++i) {
+            if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) continue;
+            auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<char*>(byName->Name), "malloc") == 0) return &slots[i];
+        }
+    }
+    return nullptr;
+}
+
+bool SetMallocSlot(void* value) {
+    void** slot = MallocSlot();
+    DWORD old = 0;
+    if (slot == nullptr || !VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &old)) return false;
+    *slot = value;
+    VirtualProtect(slot, sizeof(void*), old, &old);
+    return true;
+}
+
 unsigned long Addr(const void* p) {
     return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p));
 }
@@ -136,6 +173,14 @@ void Run(const std::string& command) {
         UINT32 r =
             Proc<PFN_OrvexInitialize>("OrvexInitialize")(static_cast<UINT32>(Num(a, 1)), info);
         Out("init %u info=%08lx", r, Addr(info));
+    } else if (c == "failalloc") {
+        void** slot = MallocSlot();
+        if (slot != nullptr && g_realMalloc == nullptr)
+            g_realMalloc = reinterpret_cast<void* (*)(size_t)>(*slot);
+        g_failFrom = static_cast<size_t>(Num(a, 1, 1));
+        Out("failalloc %d", SetMallocSlot(reinterpret_cast<void*>(FailingMalloc)) ? 1 : 0);
+    } else if (c == "okalloc") {
+        Out("okalloc %d", g_realMalloc && SetMallocSlot(reinterpret_cast<void*>(g_realMalloc)));
     } else if (c == "initnull") {
         Out("init %u", Proc<PFN_OrvexInitialize>("OrvexInitialize")(1234, nullptr));
     } else if (c == "terminal") {
