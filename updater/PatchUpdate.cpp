@@ -12,6 +12,7 @@
 #include "support/RelativePath.h"
 #include "support/TextConvert.h"
 #include "updater/InstallDir.h"
+#include "updater/TempAreaLock.h"
 #include "updater/TreeCopy.h"
 
 namespace {
@@ -80,6 +81,13 @@ bool ApplyPatchUnguarded(const std::wstring& archivePath, const std::wstring& in
     std::wstring staging;
     std::wstring backup;
     if (!TemporaryTrees(staging, backup)) return false;
+    // The trees' names are shared by every game of this user; another may be patching.
+    TempAreaLock tempArea;
+    if (!tempArea.Acquire(kTempAreaPatchWaitMs)) {
+        WriteLog("bx.log", "a", "update patch temporary trees busy(%d)\n",
+                 static_cast<int>(ERROR_TIMEOUT));
+        return false;
+    }
     // A leftover of an interrupted run must not be installed with this patch.
     if (!RemoveTree(staging) || !RemoveTree(backup)) return false;
     CreateDirectoryPath(staging.c_str());

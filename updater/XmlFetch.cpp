@@ -5,6 +5,7 @@
 #include "http/FileDownload.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
+#include "updater/TempAreaLock.h"
 #include "updater/XmlLimits.h"
 
 namespace {
@@ -28,6 +29,12 @@ std::wstring TempFilePath(const wchar_t* name) {
 const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wstring& tempPath,
                                      const char* failureMessage, TiXmlDocument& document) {
     if (tempPath.empty()) return nullptr;
+    // Another game may be using the same temporary file name right now.
+    TempAreaLock tempArea;
+    if (!tempArea.Acquire(kTempAreaDocumentWaitMs)) {
+        WriteLog("bx.log", "a", failureMessage, static_cast<int>(ERROR_TIMEOUT));
+        return nullptr;
+    }
     std::string narrowPath;
     WideToAnsi(tempPath.c_str(), narrowPath);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {

@@ -10,3 +10,23 @@ mkdir -p "$out/src/data"
 cp "$core" "$out/src/Orvex.dll"
 printf 'level data of version 1.0\n' >"$out/src/data/level.dat"
 (cd "$out/src" && 7zz a -bso0 -bsp0 -m0=LZMA2 "$out/package.7z" .)
+
+# For the many-games rounds: patch_1.N.7z (N = 1..4) brings data/level.dat to version 1.N.
+for n in 1 2 3 4; do
+  mkdir -p "$out/round$n/data"
+  printf 'level data of version 1.%s\n' "$n" >"$out/round$n/data/level.dat"
+  (cd "$out/round$n" && 7zz a -bso0 -bsp0 -m0=LZMA2 "$out/patch_1.$n.7z" .)
+done
+
+# For a game killed during a patch's copy: bulk.7z installs 400 files of 512 KiB of 'a',
+# bulk_patch.7z replaces them with 'b', so the copy lasts long enough to be caught.
+mkdir -p "$out/bulk/data" "$out/bulk_patch/data"
+cp "$core" "$out/bulk/Orvex.dll"
+head -c 524288 /dev/zero | tr '\0' a >"$out/a.bin"
+head -c 524288 /dev/zero | tr '\0' b >"$out/b.bin"
+for i in $(seq -w 1 400); do
+  cp "$out/a.bin" "$out/bulk/data/f$i.bin"
+  cp "$out/b.bin" "$out/bulk_patch/data/f$i.bin"
+done
+(cd "$out/bulk" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/bulk.7z" .)
+(cd "$out/bulk_patch" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/bulk_patch.7z" .)

@@ -153,11 +153,35 @@ TestApp g_app;
 TestRender<IORVEXDx8, IDirect3DDevice8, OrvexPresentParams8> g_dx8("Dx8");
 TestRender<IORVEXDx9, IDirect3DDevice9, OrvexPresentParams9> g_dx9("Dx9");
 
+// What this load found installed: "data\level.dat" beside the module, copied into a file
+// of this process's own ("seen-<pid>.txt" in the working directory), so games loading at
+// once never share a file.
+void RecordSeenInstallation() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(g_module, path, MAX_PATH);
+    char* slash = n == 0 || n >= MAX_PATH ? nullptr : std::strrchr(path, '\\');
+    if (slash == nullptr || (slash - path) + 16 >= MAX_PATH) return;
+    std::strcpy(slash + 1, "data\\level.dat");
+    char text[256] = {};
+    if (FILE* in = std::fopen(path, "rb")) {
+        size_t got = std::fread(text, 1, sizeof(text) - 1, in);
+        text[got] = '\0';
+        std::fclose(in);
+    }
+    char name[32];
+    std::snprintf(name, sizeof(name), "seen-%lu.txt", GetCurrentProcessId());
+    if (FILE* out = std::fopen(name, "wb")) {
+        std::fputs(text, out);
+        std::fclose(out);
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 UINT32 WINAPI OrvexInitialize(UINT32 hostHandle, AppInfo* info) {
+    RecordSeenInstallation();
     char what[64];
     std::snprintf(what, sizeof(what), "OrvexInitialize host=%u", hostHandle);
     RecordAppInfo(what, info);
