@@ -1,0 +1,187 @@
+"""The release publisher run as a studio runs it: release folders on disk, the real 7zz, the
+command line in a process of its own."""
+
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+
+TOOL = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "publish")
+sys.path.insert(0, TOOL)
+sys.dont_write_bytecode = True
+from publisher import config, names  # noqa: E402
+
+CONFIG = {"base_url": "http://cdn.example.com/orvex/", "versions": ["1.0.0", "1.0.1"],
+          "games": [{"id": 7, "start": False,
+                     "areas": [{"area": 30, "group": 2, "version": "1.0.0"},
+                               {"area": -1, "group": 0, "archive": "patch", "start": True}]}]}
+RELEASES = {
+    "1.0.0": {"Orvex.dll": b"core one", "data/level.dat": b"level 1", "data/old.dat": b"old",
+              "data/same.ini": b"same"},
+    "1.0.1": {"Orvex.dll": b"core two", "data/level.dat": b"level 2", "data/same.ini": b"same",
+              "data/maps/new.map": b"new map", "empty.txt": b""},
+}
+
+
+def write_tree(root, files):
+    for name, data in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def read_tree(root):
+    tree = {}
+    for top, _, files in os.walk(root):
+        for name in files:
+            with open(os.path.join(top, name), "rb") as f:
+                tree[os.path.relpath(os.path.join(top, name), root).replace(os.sep, "/")] = f.read()
+    return tree
+
+
+class Workspace:
+    """Release folders and a config in a scratch directory, and the publisher run on them."""
+
+    def __init__(self, releases=RELEASES, cfg=CONFIG):
+        self.dir = tempfile.mkdtemp(prefix="publish-test-")
+        for version, files in releases.items():
+            write_tree(os.path.join(self.dir, "releases", version), files)
+        self.config = os.path.join(self.dir, "config.json")
+        with open(self.config, "w") as f:
+            json.dump(cfg, f)
+
+    def publish(self, out, *options):
+        return subprocess.run(
+            [sys.executable, os.path.join(TOOL, "orvex_publish.py"), "--config", self.config,
+             "--releases", os.path.join(self.dir, "releases"), "--out",
+             os.path.join(self.dir, out), *options], capture_output=True, text=True)
+
+    def remove(self):
+        shutil.rmtree(self.dir)
+
+
+class NameRules(unittest.TestCase):
+    def test_names_the_bridge_accepts_and_refuses(self):
+        # publish_tests holds the bridge's own test to the same table.
+        with open(os.path.join(os.path.dirname(__file__), "name_cases.txt")) as f:
+            cases = [line.rstrip("\n").split(" ", 1) for line in f if not line.startswith("#")]
+        self.assertGreater(len(cases), 30)
+        for verdict, quoted in cases + [["refuse", '"a\tb"']]:
+            self.assertEqual(names.dll_accepts(quoted[1:-1]), verdict == "accept", quoted)
+
+    def test_unsafe_and_over_long_release_files_are_refused_by_name(self):
+        # The limit for these options: 259 - 200 - len(".download") = 50 characters.
+        long_ok, too_long = "d/" + "f" * 48, "d/" + "f" * 49
+        self.assertIsNone(names.refusal(long_ok.split("/"), 50))
+        cases = [("CON.txt", "device name"), ("a:b", "cannot hold"), ("x.", "drops"),
+                 ("sub\\file", "backslash"), ("caf\u00e9.txt", "ASCII"),
+                 (too_long, "51 characters")]
+        for name, reason in cases:
+            work = Workspace({"1.0.0": {"Orvex.dll": b"core", name: b"x"}},
+                             {"base_url": "http://h", "versions": ["1.0.0"]})
+            try:
+                run = work.publish("out", "--max-install-path", "200")
+                self.assertEqual(run.returncode, 1, name)
+                self.assertIn(name.split("/")[-1], run.stderr, name)
+                self.assertIn(reason, run.stderr, name)
+                self.assertFalse(os.path.exists(os.path.join(work.dir, "out", "version.xml")))
+            finally:
+                work.remove()
+
+    def test_config_errors_say_where_and_what(self):
+        base = {"base_url": "http://h", "versions": ["1.0.0", "1.0.1"]}
+        cases = [({"versoins": []}, "unknown key 'versoins'"),
+                 ({"base_url": "http://h/x?a=1"}, "base_url: must be"),
+                 ({"version": "2.0"}, "version: '2.0' is not in"),
+                 ({"games": [{"id": "7"}]}, "games[0].id: must be a whole number"),
+                 ({"games": [{"id": 7}, {"id": 7}]}, "games[1].id: game 7 is listed twice"),
+                 ({"games": [{"id": 7, "areas": [{"area": 1, "group": 2, "version": "1.0.0",
+                                                   "archive": "patch"}]}]},
+                  "games[0].areas[0].archive: \"patch\" needs a version before")]
+        for change, message in cases:
+            with self.assertRaises(config.PublishError) as raised:
+                config.parse({**base, **change})
+            self.assertIn(message, str(raised.exception))
+
+
+class TwoVersions(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Workspace()
+        cls.result = cls.work.publish("out")
+        cls.tree = read_tree(os.path.join(cls.work.dir, "out"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.remove()
+
+    def payload(self, url):
+        """The tree's file for a URL, checked to be named by its SHA-256."""
+        prefix = "http://cdn.example.com/orvex/"
+        self.assertTrue(url.startswith(prefix), url)
+        data = self.tree[url[len(prefix):]]
+        self.assertEqual(os.path.basename(url).split(".")[0], hashlib.sha256(data).hexdigest())
+        return data
+
+    def unpacked(self, url):
+        with tempfile.TemporaryDirectory() as scratch:
+            with open(os.path.join(scratch, "a.7z"), "wb") as f:
+                f.write(self.payload(url))
+            subprocess.run(["7zz", "x", "-bso0", "-bsp0", "-o" + scratch + "/x",
+                            os.path.join(scratch, "a.7z")], check=True)
+            return read_tree(os.path.join(scratch, "x"))
+
+    def test_manifest_selects_per_game_area_and_group(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        root = ET.fromstring(self.tree["version.xml"])
+        elements = [root, root[0], root[0][0], root[0][1]]
+        self.assertEqual([(e.tag, e.get("name"), e.get("group"), e.get("start"), e.get("version"))
+                          for e in elements],
+                         [("root", None, None, "1", "1.0.1"), ("game", "7", None, "0", "1.0.1"),
+                          ("area", "30", "2", "0", "1.0.0"), ("area", "-1", "0", "1", "1.0.1")])
+        root_url, game_url, old_url, patch_url = [e.get("url") for e in elements]
+        self.assertEqual(root_url, game_url)
+        self.assertEqual(self.unpacked(root_url), RELEASES["1.0.1"])
+        self.assertEqual(self.unpacked(old_url), RELEASES["1.0.0"])
+        # Only what changed or came new; a file that went away is not mentioned.
+        self.assertEqual(self.unpacked(patch_url), {k: RELEASES["1.0.1"][k] for k in (
+            "Orvex.dll", "data/level.dat", "data/maps/new.map", "empty.txt")})
+        self.assertIn("data\\old.dat of 1.0.0 is gone", self.result.stdout)
+
+    def test_check_lists_name_every_nonempty_file_with_its_md5_and_a_good_copy(self):
+        self.assertEqual(self.tree["g_file_check_list.xml"],
+                         self.tree["lists/1.0.1/g_file_check_list.xml"])
+        for version, files in RELEASES.items():
+            root = ET.fromstring(self.tree[f"lists/{version}/g_file_check_list.xml"])
+            self.assertEqual(root.get("version"), version)
+            listed = {}
+            for entry in root:
+                data = self.payload(entry.get("remote_file_url"))
+                self.assertEqual(entry.get("md5"), hashlib.md5(data).hexdigest())
+                listed[entry.get("name")] = data
+            self.assertEqual(listed, {k.replace("/", "\\"): v for k, v in files.items() if v})
+
+    def test_a_rerun_writes_the_same_tree(self):
+        again = self.work.publish("out")
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertNotIn("wrote", again.stdout)
+        # The releases copied in another order, with other times, give the same bytes.
+        moved = os.path.join(self.work.dir, "releases")
+        shutil.move(moved, moved + ".old")
+        for version, files in RELEASES.items():
+            write_tree(os.path.join(moved, version), dict(reversed(files.items())))
+            os.utime(os.path.join(moved, version, "Orvex.dll"), (1, 1))
+        fresh = self.work.publish("fresh")
+        self.assertEqual(fresh.returncode, 0, fresh.stderr)
+        self.assertEqual(read_tree(os.path.join(self.work.dir, "fresh")), self.tree)
+        self.assertEqual(read_tree(os.path.join(self.work.dir, "out")), self.tree)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,151 @@
+"""One publish run: from the config and the release folders to the server tree.
+
+The tree holds, for every version the manifest selects:
+  packages/<sha256>.7z   the whole release (what a machine without the core installs)
+  patches/<sha256>.7z    the files changed or added since the version before it
+  files/<sha256>         each file of the release, for the check list's repairs
+  lists/<version>/g_file_check_list.xml
+and the two mutable documents, g_file_check_list.xml (the root version's list) and
+version.xml, written last so that they never name a file that is not there yet.
+"""
+
+import os
+import tempfile
+from dataclasses import dataclass
+
+from . import documents, sevenzip
+from .config import PublishError
+from .releases import stage_release
+from .tree import TreeWriter, sha256_of
+
+MANIFEST = "version.xml"
+CHECK_LIST = "g_file_check_list.xml"
+
+
+@dataclass
+class Options:
+    releases: str
+    out: str
+    sevenzip: str
+    name_limit: int
+
+
+def _previous(config, version):
+    index = config.versions.index(version)
+    return config.versions[index - 1] if index > 0 else None
+
+
+def _stage_all(config, options, staging):
+    needed = set(config.selected_versions())
+    needed |= {p for v in needed if (p := _previous(config, v))}
+    return {v: stage_release(options.releases, v, staging, options.name_limit)
+            for v in config.versions if v in needed}
+
+
+class _Run:
+    def __init__(self, config, options):
+        self.config = config
+        self.options = options
+        self.writer = TreeWriter(options.out)
+        self.warnings = []
+        self.urls = {}  # version -> {"package": url, "patch": url}
+        self.lists = {}  # version -> check list bytes
+        self.copied = set()
+
+    def url(self, relative):
+        return f"{self.config.base_url}/{relative}"
+
+    def archive(self, root, files, folder, description):
+        scratch = self.writer.scratch(folder, ".7z")
+        largest = sevenzip.pack(self.options.sevenzip, root, files, scratch)
+        relative = f"{folder}/{sha256_of(scratch)}.7z"
+        self.writer.place(scratch, relative, f"{description}: {len(files)} files, largest "
+                          f"solid block {largest} bytes")
+        return self.url(relative)
+
+    def version(self, releases, staging, version):
+        files = releases[version]
+        root = os.path.join(staging, version)
+        self.urls[version] = {"package": self.archive(root, files, "packages",
+                                                      f"{version} full package")}
+        previous = _previous(self.config, version)
+        if previous:
+            before = {f.key: f for f in releases[previous]}
+            changed = [f for f in files if f.key not in before or before[f.key].sha256 != f.sha256]
+            self.urls[version]["patch"] = self.archive(root, changed, "patches",
+                                                       f"{version} patch from {previous}")
+            gone = sorted(set(before) - {f.key for f in files})
+            if gone:
+                self.warnings.append(
+                    f"{version}: {', '.join(before[k].name for k in gone)} of {previous} is gone; "
+                    "neither patch nor package deletes files, so players keep the old copy")
+        checked = []
+        for f in files:
+            if f.size > sevenzip.SOLID_BLOCK_BYTES:
+                self.warnings.append(f"{version}: {f.name} is {f.size} bytes, a solid block of "
+                                     "its own that the game holds in memory whole to unpack it")
+            if f.size == 0:
+                # The bridge counts an empty file as damaged and would fetch it every start.
+                self.warnings.append(f"{version}: {f.name} is empty; it is installed but left "
+                                     "out of the check list")
+                continue
+            checked.append(f)
+            if f.sha256 not in self.copied:
+                self.copied.add(f.sha256)
+                self.writer.copy_in(f.staged, f"files/{f.sha256}", f"{version} {f.name}")
+        self.lists[version] = documents.check_list(
+            version, checked, lambda f: self.url(f"files/{f.sha256}"))
+
+    def documents(self):
+        config = self.config
+        manifest = documents.manifest(config, lambda s: self.urls[s.version][s.archive])
+        for name, data in [(MANIFEST, manifest), (CHECK_LIST, self.lists[config.root.version])]:
+            if len(data) > documents.MAX_DOCUMENT_BYTES:
+                raise PublishError(f"{name} would be {len(data)} bytes; the bridge reads at most "
+                                   f"{documents.MAX_DOCUMENT_BYTES}: shorten base_url or list "
+                                   "fewer entries or files")
+        for version, data in self.lists.items():
+            self.writer.write(f"lists/{version}/{CHECK_LIST}", data, f"{version} check list")
+        self.writer.write(CHECK_LIST, self.lists[config.root.version],
+                          f"check list of {config.root.version}, the root's version")
+        self.writer.write(MANIFEST, manifest, "version manifest")
+
+    def notes(self):
+        """Warnings about what the manifest selects."""
+        root = self.config.root
+        elsewhere, patched = [], []
+        for where, s in self._elements():
+            if s.version != root.version:
+                elsewhere.append(f"{where} ({s.version})")
+            if s.archive == "patch":
+                patched.append(where)
+        if elsewhere:
+            self.warnings.append(
+                f"not checked, since the bridge reads only /{CHECK_LIST}, which describes the "
+                f"root's {root.version}: {'; '.join(elsewhere)}")
+        if patched:
+            self.warnings.append(
+                "served the patch, so a machine without the core, or on an older version, "
+                f"installs only the patch's files: {'; '.join(patched)}")
+
+    def _elements(self):
+        yield "the root", self.config.root
+        for game in self.config.games:
+            yield f"game {game.id}", game.selection
+            for area in game.areas:
+                yield f"game {game.id} area {area.area} group {area.group}", area.selection
+
+
+def publish(config, options):
+    """Writes the tree; returns its report rows and the warnings."""
+    run = _Run(config, options)
+    try:
+        with tempfile.TemporaryDirectory(prefix="orvex-publish-") as staging:
+            releases = _stage_all(config, options, staging)
+            for version in config.selected_versions():
+                run.version(releases, staging, version)
+            run.documents()
+    finally:
+        run.writer.clean_up()
+    run.notes()
+    return run.writer.rows, run.warnings

@@ -1,0 +1,48 @@
+"""The two documents the bridge reads: the version manifest and the check list.
+
+Both are plain ASCII (names, versions and URLs are checked to be), one element per line,
+and carry every attribute the bridge reads on every element, so no value depends on how a
+reader fills in one that is missing.
+"""
+
+from xml.sax.saxutils import quoteattr
+
+# The bridge refuses larger documents before parsing them.
+MAX_DOCUMENT_BYTES = 1024 * 1024
+_DECLARATION = '<?xml version="1.0" encoding="ISO-8859-1"?>\n'
+
+
+def _attributes(pairs):
+    return "".join(f" {key}={quoteattr(str(value))}" for key, value in pairs)
+
+
+def _values(selection, url_of):
+    return [("start", "1" if selection.start else "0"), ("url", url_of(selection)),
+            ("version", selection.version)]
+
+
+def manifest(config, url_of):
+    """version.xml. url_of(selection) is the archive URL an element selects. The bridge
+    takes the first game of an id and, within it, the last area of an (area, group) pair;
+    the config holds each once."""
+    lines = [_DECLARATION, f"<root{_attributes(_values(config.root, url_of))}>\n"]
+    for game in config.games:
+        pairs = [("name", game.id)] + _values(game.selection, url_of)
+        lines.append(f"  <game{_attributes(pairs)}>\n")
+        for area in game.areas:
+            pairs = [("name", area.area), ("group", area.group)] + _values(area.selection, url_of)
+            lines.append(f"    <area{_attributes(pairs)}/>\n")
+        lines.append("  </game>\n")
+    lines.append("</root>\n")
+    return "".join(lines).encode("ascii")
+
+
+def check_list(version, files, url_of_file):
+    """g_file_check_list.xml for one version: each file's installed name, its MD5 in
+    lowercase hex and the URL of a good copy, which the bridge requests unchanged."""
+    lines = [_DECLARATION, f"<root{_attributes([('version', version)])}>\n"]
+    for file in files:
+        pairs = [("name", file.name), ("md5", file.md5), ("remote_file_url", url_of_file(file))]
+        lines.append(f"  <file{_attributes(pairs)}/>\n")
+    lines.append("</root>\n")
+    return "".join(lines).encode("ascii")
