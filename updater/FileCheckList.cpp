@@ -18,7 +18,10 @@ bool MakeRecord(const TiXmlElement& entry, CheckFileRecord& record) {
     const char* name = entry.Attribute("name");
     const char* md5 = entry.Attribute("md5");
     const char* url = entry.Attribute("remote_file_url");
-    if (name == nullptr || md5 == nullptr || url == nullptr) return false;
+    // An empty digest never matches and an empty URL never downloads: such an entry would
+    // only fail its repair on every run.
+    if (name == nullptr || md5 == nullptr || url == nullptr || *md5 == '\0' || *url == '\0')
+        return false;
     AnsiToWide(name, record.name);
     if (!IsContainedRelativePath(record.name)) return false;
     AnsiToWide(url, record.remote_file_url);
@@ -34,10 +37,12 @@ bool GetCheckFileList() {
     const TiXmlElement* root =
         FetchXmlDocument(kCheckListUrl, TempFilePath(L"g_file_check_list.xml"),
                          "get file check list failed(%d)\n", document);
-    if (root == nullptr) return false;
+    return root != nullptr && RecordCheckFiles(*root);
+}
 
+bool RecordCheckFiles(const TiXmlElement& root) {
     UpdaterState& state = TheUpdaterState();
-    const char* listVersion = root->Attribute("version");
+    const char* listVersion = root.Attribute("version");
     std::wstring version;
     AnsiToWide(listVersion, version);
     if (listVersion == nullptr || version != state.currentVersion) return true;
@@ -46,7 +51,7 @@ bool GetCheckFileList() {
     if (installDir.empty()) return true;  // nowhere to check against
 
     // The first "file" child and every later sibling, whatever its element name.
-    for (const TiXmlElement* entry = root->FirstChildElement("file"); entry != nullptr;
+    for (const TiXmlElement* entry = root.FirstChildElement("file"); entry != nullptr;
          entry = entry->NextSiblingElement()) {
         CheckFileRecord record;
         if (MakeRecord(*entry, record)) state.checkFiles.push_back(record);

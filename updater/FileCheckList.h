@@ -2,8 +2,16 @@
 // copy. Used when the installed version equals the manifest's, to find and mend damaged files.
 #pragma once
 
+class TiXmlElement;
+
 // Fetches the list and, when it describes the installed version, appends its files to
 // UpdaterState::checkFiles and marks every recorded file whose local MD5 differs. Entries
-// lacking "name", "md5" or "remote_file_url", or whose name would leave the installation
-// directory, are not recorded. False only when the list could not be fetched.
+// lacking "name", "md5" or "remote_file_url", with an empty "md5" or "remote_file_url", or
+// whose name would leave the installation directory, are not recorded. False only when the
+// list could not be fetched.
 bool GetCheckFileList();
+
+// What GetCheckFileList does once the list is fetched, on its parsed "root" element: when
+// the list describes the installed version, records its usable entries and marks every
+// recorded file whose local MD5 differs. Always true.
+bool RecordCheckFiles(const TiXmlElement& root);

@@ -52,18 +52,20 @@ bool GetUpdateInfo() {
     const TiXmlElement* root =
         FetchXmlDocument(kManifestUrl, TempFilePath(L"game_orvex_version_file.xml"),
                          "update version DownloadFile failed(%d)\n", document);
-    if (root == nullptr) return false;
+    return root != nullptr && SelectUpdateInfo(*root);
+}
 
+bool SelectUpdateInfo(const TiXmlElement& root) {
     UpdaterState& state = TheUpdaterState();
     ManifestValues values;
-    values.TakeFrom(*root);
+    values.TakeFrom(root);
 
     std::string gameId, areaId, groupId;
     WideToAnsi(state.gameId.c_str(), gameId);
     WideToAnsi(state.areaId.c_str(), areaId);
     WideToAnsi(state.groupId.c_str(), groupId);
 
-    if (const TiXmlElement* game = SelectGame(*root, gameId)) {
+    if (const TiXmlElement* game = SelectGame(root, gameId)) {
         values.TakeFrom(*game);
         // Every matching area replaces the values, so the last one wins.
         for (const TiXmlElement* area = game->FirstChildElement("area"); area != nullptr;

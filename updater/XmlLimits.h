@@ -13,5 +13,11 @@ constexpr int kMaxXmlDepth = 64;
 // read fails too.
 bool XmlFileWithinLimits(const std::wstring& path);
 
-// The same depth rule over the bytes of a document.
+// The same depth rule over the bytes of a document, read as the parser reads them (up to
+// the first NUL, with its encoding detection). Also false when the parser would read the
+// text in UTF-8 and a lead byte there would hide a '<' or a quote from it, or run past the
+// end: the scan could not count what follows the way the parser does.
 bool XmlDepthWithinLimit(const std::string& text);
+
+// Both rules, size and depth, over the bytes of a document.
+bool XmlTextWithinLimits(const std::string& text);

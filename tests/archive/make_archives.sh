@@ -125,3 +125,17 @@ printf 'device\n' >escape/sub/NUL.txt
 (cd escape/inner && 7zz a -bso0 -spf "$out/parent.7z" ../outside.txt)
 7zz a -bso0 -spf "$out/absolute.7z" "$out/escape/absolute.txt"
 (cd escape && 7zz a -bso0 "$out/drive.7z" C:/drive.txt && 7zz a -bso0 "$out/device.7z" sub/NUL.txt)
+
+# Seeds for the fuzz cases: small trees with subdirectories, an empty file and an empty
+# directory, with fixed bytes and times so that the cases are the same on every run. Two
+# keep the headers uncompressed (-mhc=off), so that mutated fields reach the parser.
+mkdir -p src/fuzz/sub/deeper src/fuzz/emptydir fuzz
+printf 'alpha\n' >src/fuzz/a.txt
+seq 1 200 >src/fuzz/sub/b.txt
+python3 -c 'import random, sys; random.seed(7)
+sys.stdout.buffer.write(bytes(random.randrange(256) for _ in range(300)))' >src/fuzz/sub/deeper/c.bin
+: >src/fuzz/empty.dat
+find src/fuzz -exec touch -d '2024-01-01 00:00:00' {} +
+pack fuzz/solid-lzma2 fuzz LZMA2 -m0=LZMA2 -ms=on -mhc=off
+pack fuzz/nonsolid-lzma fuzz LZMA -m0=LZMA -ms=off -mhc=off
+pack fuzz/packed-header fuzz LZMA2 -m0=LZMA2
