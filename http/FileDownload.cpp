@@ -25,6 +25,12 @@ DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
     }
     session.SetTimeouts(settings.resolveMs, settings.connectMs, settings.sendMs,
                         settings.receiveMs);
+    // The wait for the response headers has a time-out of its own, 90 s unless set, and some
+    // WinHTTP versions apply only that one there: a server that accepts and never answers is
+    // bounded by the receive time-out like one that stops mid-body.
+    DWORD headerWaitMs = static_cast<DWORD>(settings.receiveMs);
+    WinHttpSetOption(session.GetHandle(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWaitMs,
+                     sizeof(headerWaitMs));
     vek::HttpDownloadRequest request(&session, kPathCapacity);
     request.SetTimeLimit(settings.bodyTimeLimitMs);
     if (request.OpenTargetFile(path.c_str()) &&

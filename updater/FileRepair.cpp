@@ -8,13 +8,13 @@
 #include "support/FileDigest.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
+#include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
 #include "updater/UpdaterState.h"
 
 namespace {
 
 constexpr int kTriesPerFile = 3;
-constexpr DownloadSettings kRepairDownload = {10000, 10000, 10000, 10000, 10000};
 // The download lands beside the target, so the replace stays on one volume.
 constexpr const wchar_t* kDownloadSuffix = L".download";
 
@@ -27,7 +27,7 @@ DWORD LastErrorOr(DWORD fallback) {
 // Downloads url into path. On failure the partial file is removed and the reason returned.
 DWORD Download(const std::wstring& url, const std::wstring& path) {
     DWORD error = ERROR_SUCCESS;
-    DownloadToFile(url, path, kRepairDownload, error);
+    DownloadToFile(url, path, DownloadLimits(DownloadKind::RepairFile), error);
     return error;
 }
 

@@ -9,13 +9,13 @@
 #include "support/Log.h"
 #include "support/PathUtils.h"
 #include "support/TextConvert.h"
+#include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
 #include "updater/UpdaterState.h"
 
 namespace {
 
 constexpr const wchar_t* kPackageName = L"orvex_packet.7z";
-constexpr DownloadSettings kPackageDownload = {30000, 30000, 360000, 360000, 360000};
 
 // Unpacks the package file into the installation directory and deletes it in any case.
 bool Unpack(const std::wstring& package) {
@@ -62,7 +62,8 @@ bool Install() {
     DeleteFileW(package.c_str());  // nothing stale from an earlier run
 
     DWORD error = ERROR_SUCCESS;
-    DownloadResult result = DownloadToFile(url, package, kPackageDownload, error);
+    DownloadResult result =
+        DownloadToFile(url, package, DownloadLimits(DownloadKind::Package), error);
     if (result == DownloadResult::SessionFailed) return false;
     if (result == DownloadResult::Failed) {
         std::string narrowUrl;

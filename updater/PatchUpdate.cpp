@@ -11,13 +11,13 @@
 #include "support/PathUtils.h"
 #include "support/RelativePath.h"
 #include "support/TextConvert.h"
+#include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
 #include "updater/TempAreaLock.h"
 #include "updater/TreeCopy.h"
 
 namespace {
 
-constexpr DownloadSettings kPatchDownload = {10000, 10000, 360000, 360000, 360000};
 constexpr const wchar_t* kPatchFileName = L"\\patch.7z";
 constexpr const wchar_t* kStagingName = L"ZTUpdateAplldr";
 constexpr const wchar_t* kBackupName = L"ZTUpdateAplldr.old";
@@ -31,7 +31,7 @@ std::wstring PatchDirectory(std::wstring installDir) {
 // Downloads url into file. On failure logs the reason and deletes the partial file.
 bool DownloadPatch(const std::wstring& url, const std::wstring& file) {
     DWORD error = ERROR_SUCCESS;
-    DownloadResult result = DownloadToFile(url, file, kPatchDownload, error);
+    DownloadResult result = DownloadToFile(url, file, DownloadLimits(DownloadKind::Patch), error);
     if (result == DownloadResult::Failed)
         WriteLog("bx.log", "a", "update patch DownloadFile failed(%d)\n", static_cast<int>(error));
     return result == DownloadResult::Complete;

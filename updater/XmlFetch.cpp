@@ -5,13 +5,13 @@
 #include "http/FileDownload.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
+#include "updater/DownloadLimits.h"
 #include "updater/TempAreaLock.h"
 #include "updater/XmlLimits.h"
 
 namespace {
 
 constexpr int kAttempts = 3;
-constexpr DownloadSettings kDocumentDownload = {10000, 10000, 10000, 10000, 10000};
 
 std::wstring WithTick(const std::wstring& baseUrl) {
     return baseUrl + L"?tick=" + DecimalText(static_cast<int>(GetTickCount()));
@@ -41,7 +41,8 @@ const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wst
         DeleteFileW(tempPath.c_str());
         std::wstring url = WithTick(baseUrl);
         DWORD error = ERROR_SUCCESS;
-        DownloadResult result = DownloadToFile(url, tempPath, kDocumentDownload, error);
+        DownloadResult result =
+            DownloadToFile(url, tempPath, DownloadLimits(DownloadKind::Document), error);
         if (result == DownloadResult::SessionFailed) continue;  // not logged
         if (result == DownloadResult::Failed) {
             WriteLog("bx.log", "a", failureMessage, static_cast<int>(error));
@@ -54,5 +55,7 @@ const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wst
         const TiXmlElement* root = document.FirstChildElement("root");
         if (root != nullptr) return root;
     }
+    // A document that arrived but is of no use (an error page, a cut one) is not left behind.
+    DeleteFileW(tempPath.c_str());
     return nullptr;
 }

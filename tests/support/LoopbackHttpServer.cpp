@@ -20,6 +20,7 @@ struct Winsock {
     decltype(&::recv) recv = nullptr;
     decltype(&::send) send = nullptr;
     decltype(&::shutdown) shutdown = nullptr;
+    decltype(&::setsockopt) setsockopt = nullptr;
     decltype(&::closesocket) closesocket = nullptr;
     bool ready = false;
 };
@@ -44,10 +45,11 @@ const Winsock& Api() {
         Resolve(module, "recv", w.recv);
         Resolve(module, "send", w.send);
         Resolve(module, "shutdown", w.shutdown);
+        Resolve(module, "setsockopt", w.setsockopt);
         Resolve(module, "closesocket", w.closesocket);
         WSADATA data;
         w.ready = w.startup && w.socket && w.bind && w.listen && w.getsockname && w.accept &&
-                  w.select && w.recv && w.send && w.shutdown && w.closesocket &&
+                  w.select && w.recv && w.send && w.shutdown && w.setsockopt && w.closesocket &&
                   w.startup(MAKEWORD(2, 2), &data) == 0;
         return w;
     }();
@@ -241,8 +243,9 @@ bool LoopbackHttpServer::Pause(DWORD milliseconds) {
 }
 
 void LoopbackHttpServer::Run() {
-    const SOCKET listener = static_cast<SOCKET>(listener_);
-    while (!stopping_) {
+    // The listener is closed early only by a serial Serve, on this thread.
+    while (!stopping_ && listener_ != INVALID_SOCKET) {
+        const SOCKET listener = static_cast<SOCKET>(listener_);
         if (!Readable(listener, 50)) continue;
         SOCKET client = Api().accept(listener, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
@@ -256,12 +259,18 @@ void LoopbackHttpServer::Run() {
 
 void LoopbackHttpServer::ServeAndClose(std::uintptr_t clientValue) {
     const SOCKET client = static_cast<SOCKET>(clientValue);
-    Serve(client);
-    Api().shutdown(client, SD_BOTH);
+    if (Serve(client)) {
+        // No lingering: the close sends a reset instead of the end of the stream.
+        linger abort{1, 0};
+        Api().setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                         sizeof(abort));
+    } else {
+        Api().shutdown(client, SD_BOTH);
+    }
     Api().closesocket(client);
 }
 
-void LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
+bool LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
     const SOCKET client = static_cast<SOCKET>(clientValue);
     ReceivedRequest request;
     std::string received;
@@ -290,11 +299,11 @@ void LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
         headEnd = received.find("\r\n\r\n");
     }
     if (headEnd == std::string::npos) {
-        if (received.empty() && (closed || stopping_)) return;
+        if (received.empty() && (closed || stopping_)) return false;
         request.raw = received;
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
-        return;
+        return false;
     }
 
     request.raw = received.substr(0, headEnd + 4);
@@ -314,8 +323,12 @@ void LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
     ScriptedResponse response =
         handler ? handler(request) : ScriptedResponse::WithStatus(404, "Not Found", "");
 
-    if (response.answerDelayMs != 0 && !Pause(response.answerDelayMs)) return;
-    if (response.closeWithoutAnswer) return;
+    if (response.answerDelayMs != 0 && !Pause(response.answerDelayMs)) return false;
+    if (response.closeWithoutAnswer) return false;
+    if (response.refuseLaterConnections && !concurrent_) {
+        Api().closesocket(static_cast<SOCKET>(listener_));
+        listener_ = INVALID_SOCKET;
+    }
 
     std::string head =
         "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
@@ -329,14 +342,19 @@ void LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
     // One exchange per connection keeps the client from reusing a socket we close.
     if (!HasHeaderNamed(response.headers, "Connection")) head += "Connection: close\r\n";
     head += "\r\n";
-    if (!SendAll(client, head)) return;
+    if (!SendAll(client, head)) return false;
 
+    const bool reset = response.resetAfterBytes != ScriptedResponse::kNoReset;
+    if (reset && response.resetAfterBytes < response.body.size())
+        response.body.resize(response.resetAfterBytes);
     bool first = true;
     for (const std::string& piece : Pieces(response)) {
-        if (!first && response.pieceDelayMs != 0 && !Pause(response.pieceDelayMs)) return;
+        if (!first && response.pieceDelayMs != 0 && !Pause(response.pieceDelayMs)) return false;
         first = false;
         std::string bytes = response.chunked ? ChunkSizeLine(piece.size()) + piece + "\r\n" : piece;
-        if (!SendAll(client, bytes)) return;
+        if (!SendAll(client, bytes)) return false;
     }
+    if (reset) return true;
     if (response.chunked) SendAll(client, "0\r\n\r\n");
+    return false;
 }

@@ -50,6 +50,13 @@ struct ScriptedResponse {
     DWORD answerDelayMs = 0;
     // Closes the connection after reading the request, without answering.
     bool closeWithoutAnswer = false;
+    // Resets the connection (an abortive close) once this many body bytes are sent, the
+    // announced length unchanged; 0 resets right after the head.
+    static constexpr std::size_t kNoReset = static_cast<std::size_t>(-1);
+    std::size_t resetAfterBytes = kNoReset;
+    // Serial mode only: stops listening before answering, so every later connection is
+    // refused as by a port nobody listens on.
+    bool refuseLaterConnections = false;
 
     static ScriptedResponse Ok(const std::string& body);
     static ScriptedResponse WithStatus(int status, const std::string& reason,
@@ -88,7 +95,7 @@ class LoopbackHttpServer {
 
   private:
     void Run();
-    void Serve(std::uintptr_t client);
+    bool Serve(std::uintptr_t client);  // true when the connection is to be reset
     void ServeAndClose(std::uintptr_t client);
     bool Pause(DWORD milliseconds);  // false when the server is stopping
 

@@ -83,6 +83,32 @@ bool PathExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+void CollectTree(const std::wstring& dir, const std::string& prefix,
+                 std::map<std::string, std::string>& files) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::string relative = prefix + Narrow(name);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            CollectTree(dir + L"\\" + name, relative + "\\", files);
+        } else {
+            files[relative] = ReadFileBytes(dir + L"\\" + name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+}  // namespace
+
+std::map<std::string, std::string> FileTreeBytes(const std::wstring& dir) {
+    std::map<std::string, std::string> files;
+    CollectTree(dir, "", files);
+    return files;
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!done()) {

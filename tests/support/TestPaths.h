@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ std::vector<std::string> ReadLines(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
+// Every file below dir, by its relative name (such as sub\name), with its bytes.
+std::map<std::string, std::string> FileTreeBytes(const std::wstring& dir);
 std::string Narrow(const std::wstring& text);
 
 // A fresh scratch directory made the current one, so "bx.log" lands there. Destroying it
