@@ -7,11 +7,9 @@
 namespace {
 UpdaterState g_updaterState;
 OrvexBridgeApp g_bridgeApp;
+}  // namespace
 OrvexBridgeDx8 g_bridgeDx8;
 OrvexBridgeDx9 g_bridgeDx9;
-}  // namespace
 
 UpdaterState& TheUpdaterState() { return g_updaterState; }
 OrvexBridgeApp& TheBridgeApp() { return g_bridgeApp; }
-OrvexBridgeDx8& TheBridgeDx8() { return g_bridgeDx8; }
-OrvexBridgeDx9& TheBridgeDx9() { return g_bridgeDx9; }

@@ -6,6 +6,7 @@
 
 #include "Orvex.h"
 #include "bridge/CoreLoader.h"
+#include "bridge/UpdateGate.h"
 
 // The parts that are the same for both Direct3D versions.
 template <typename Interface, typename Device, typename Params>
@@ -64,7 +65,9 @@ class RenderBridge : public Interface {
     // the core render.
     bool ReadyToRender() {
         if (core_ == nullptr) {
-            core_ = static_cast<Interface*>(LoadCoreModule(*renderIid_));
+            // A waiting first instance stays shut without a call into the loader.
+            if (!IsFirstInstanceWaiting())
+                core_ = static_cast<Interface*>(LoadCoreModule(*renderIid_));
             return false;
         }
         if (!coreInitialised_) {
@@ -83,12 +86,13 @@ class RenderBridge : public Interface {
     bool flag_ = false;
 };
 
-class OrvexBridgeDx8 : public RenderBridge<IORVEXDx8, IDirect3DDevice8, OrvexPresentParams8> {
+// Final, so the exports call the bridge's slots directly and inline them.
+class OrvexBridgeDx8 final : public RenderBridge<IORVEXDx8, IDirect3DDevice8, OrvexPresentParams8> {
   public:
     OrvexBridgeDx8() : RenderBridge(IID_IORVEXDx8) {}
 };
 
-class OrvexBridgeDx9 : public RenderBridge<IORVEXDx9, IDirect3DDevice9, OrvexPresentParams9> {
+class OrvexBridgeDx9 final : public RenderBridge<IORVEXDx9, IDirect3DDevice9, OrvexPresentParams9> {
   public:
     OrvexBridgeDx9() : RenderBridge(IID_IORVEXDx9) {}
 };

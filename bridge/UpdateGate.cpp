@@ -6,13 +6,14 @@
 #include "bridge/UpdateLock.h"
 #include "support/ScopedHandle.h"
 
+std::atomic<UINT32> g_firstInstance{0};
+std::atomic<UINT32> g_updateResult{0};
+
 namespace {
 // Single-writer words read by the other thread without a lock. The kept mutex handle is
 // handed between threads, so it lives in an atomic word rather than an owner object; it
 // is closed exactly once, by whoever exchanges it out.
 std::atomic<HANDLE> g_mutexHandle{nullptr};
-std::atomic<UINT32> g_firstInstance{0};
-std::atomic<UINT32> g_updateResult{0};
 
 // Creates (or opens) the named mutex, not owned: ownership is the lock, taken by the
 // updater thread itself. Reports whether it already existed.
@@ -61,7 +62,7 @@ void SetUpdateResult(UINT32 result) {
 }
 
 bool IsLoadGateOpen(UpdateLock& loadLock) {
-    if (g_firstInstance.load() == 1 && g_updateResult.load() == 0) return false;
+    if (IsFirstInstanceWaiting()) return false;
     // One probe per render call; when it succeeds the lock is kept for the load.
     return loadLock.TryAcquire(0);
 }

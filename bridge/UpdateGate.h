@@ -4,6 +4,21 @@
 
 #include <windows.h>
 
+#include <atomic>
+
+// Single-writer words read by the other thread without a lock: the first-instance flag,
+// written only by CreateUpdateMutex, and the update result, written by it and by
+// SetUpdateResult. A reader may see a new value a call late, never a torn one.
+extern std::atomic<UINT32> g_firstInstance;
+extern std::atomic<UINT32> g_updateResult;
+
+// The gate's first test, inline because it runs on every render call of a waiting first
+// instance: two word reads, no call.
+inline bool IsFirstInstanceWaiting() {
+    return g_firstInstance.load(std::memory_order_relaxed) == 1 &&
+           g_updateResult.load(std::memory_order_relaxed) == 0;
+}
+
 // Name of the update mutex: the library's full path with every "\" turned into "/",
 // since named objects refuse backslashes. False when the path cannot be read.
 bool UpdateMutexName(wchar_t (&name)[MAX_PATH]);
