@@ -4,7 +4,7 @@
 #   bench/run.sh <build-out-dir>
 # The build-out dir holds the x86_64 benchmark programs. The caller sets up WINEPREFIX,
 # WINEDEBUG and the wineserver; WINE_LOADER picks the wine loader. BENCH_REPEATS sets how
-# many timed runs each side gets (best one counts, default 3).
+# many timed runs each side gets (best one counts, default 3); BENCH_ONLY picks rows.
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -282,19 +282,164 @@ bench_install() {
   at_least "$goal" "$r" || echo "bench: full install slower than its goal" >&2
 }
 
-for program in Md5Bench.exe CheckListBench.exe ExtractBench.exe InstallBench.exe; do
+# The render path, each state in a process of its own in a scratch game directory: the
+# gate shut in a first instance, the core attached (against its Render slot called
+# directly), and a later game while another holder keeps the update lock. The references
+# are an empty exported function of a DLL of the same build and the direct slot call.
+bench_render() {
+  local game="$SCRATCH/render-game" line
+  render_run() { (cd "$game" && "$WINE" "$OUT/RenderBench.exe" "$@" </dev/null | tr -d '\r'); }
+  field() { sed -n "s/.* $1=\([0-9.]*\).*/\1/p" <<<"$2"; }
+  fresh_game() {
+    rm -rf "$game"
+    mkdir -p "$game/bin"
+    cp "$OUT/OrvexBridge.dll" "$game/"
+    cp "$OUT/BenchCore.dll" "$game/bin/Orvex.dll"
+  }
+  fresh_game
+  local empty shut forward later
+  empty=$(render_run empty "$(wine_path "$OUT/EmptyExport.dll")") || empty=""
+  shut=$(render_run shut) || shut=""
+  fresh_game
+  printf '[conf]\r\nversion=1.0\r\n' >"$game/version.bin"
+  forward=$(render_run forward) || forward=""
+  fresh_game
+  later=$(render_run later) || later=""
+  printf '%s\n' "$empty" "$shut" "$forward" "$later"
+  if [ -z "$empty" ] || [ -z "$shut" ] || [ -z "$forward" ] || [ -z "$later" ]; then
+    echo "bench: a render benchmark failed" >&2
+    FAILED=1
+    return
+  fi
+  if [[ "$shut" != *"core_loaded=0"* || "$later" != *"core_loaded=0"* ]]; then
+    echo "bench: the gate opened while it was to stay shut" >&2
+    FAILED=1
+  fi
+  local e s f d l r
+  e=$(field ns_per_call "$empty")
+  s=$(field ns_per_call "$shut")
+  f=$(field ns_per_call "$forward")
+  d=$(field direct_ns_per_call "$forward")
+  l=$(field ns_per_call "$later")
+  r=$(ratio "$s" "$e")
+  row "OrvexDx9Render, gate shut, first instance" "$s ns per call" \
+    "$e ns (empty exported function)" "$r" "<= 1.50"
+  at_least 1.5 "$r" || echo "bench: the shut gate costs more than its goal" >&2
+  r=$(ratio "$f" "$d")
+  row "OrvexDx9Render forwarded to the attached core" "$f ns per call" \
+    "$d ns (the core's Render slot called directly)" "$r" "<= 1.30"
+  at_least 1.3 "$r" || echo "bench: forwarding costs more than its goal" >&2
+  local us budget=16666.7
+  us=$(awk -v n="$l" 'BEGIN { printf "%.2f", n / 1000 }')
+  r=$(awk -v u="$us" -v b="$budget" 'BEGIN { printf "%.5f", u / b }')
+  row "OrvexDx9Render of a later game while another updates (one lock probe)" \
+    "$us us per call" "frame budget at 60 fps: $budget us" "$r" "(share of a frame)"
+}
+
+# A 256 MiB file from a loopback server: the bridge's download request against curl.
+bench_download() {
+  local served="$SCRATCH/download-served" file="$SCRATCH/download.bin" bytes=268435456
+  mkdir -p "$served"
+  head -c "$bytes" /dev/urandom >"$served/file.bin"
+  start_server "$served" || {
+    FAILED=1
+    return
+  }
+  local url="http://127.0.0.1:$PORT/file.bin" ref_seconds line ours_seconds
+  ref_seconds=$(best_seconds curl -s --noproxy '*' -o "$file" "$url")
+  line=$("$WINE" "$OUT/DownloadBench.exe" "$url" "$(wine_path "$file")" "$REPEATS" \
+    </dev/null | tr -d '\r') || line=""
+  stop_server
+  echo "$line"
+  if [[ "$line" != *" ok=1"* ]] || ! cmp -s "$file" "$served/file.bin"; then
+    echo "bench: the download failed or differs" >&2
+    FAILED=1
+    return
+  fi
+  rm -rf "$served" "$file"
+  ours_seconds=$(sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' <<<"$line")
+  local r goal=0.80
+  r=$(ratio "$ref_seconds" "$ours_seconds")
+  row "download of a 256 MiB file over loopback HTTP" "$(mb_per_s "$bytes" "$ours_seconds") MB/s" \
+    "$(mb_per_s "$bytes" "$ref_seconds") MB/s (curl)" "$r" ">= $goal"
+  at_least "$r" "$goal" || echo "bench: download throughput below its goal" >&2
+}
+
+# Packages and patches of 100, 1,000 and 10,000 files of 1 KiB, 100 to a folder: time per
+# file at each size; flat means the total grows linearly.
+bench_growth() {
+  local dir="$SCRATCH/growth" n i d kind out lines=""
+  for n in 100 1000 10000; do
+    mkdir -p "$dir/v1-$n" "$dir/v2-$n"
+    python3 - "$dir" "$n" <<'PY'
+import os, sys
+root, n = sys.argv[1], int(sys.argv[2])
+for version in (1, 2):
+    for i in range(n):
+        folder = os.path.join(root, "v%d-%d" % (version, n), "d%03d" % (i // 100))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "f%05d.dat" % i), "wb") as f:
+            f.write((("version %d file %d\n" % (version, i)) * 64).encode()[:1024])
+PY
+    (cd "$dir/v1-$n" && 7zz a -bso0 -bsp0 -mx=1 -m0=LZMA2 "$dir/package-$n.7z" .)
+    (cd "$dir/v2-$n" && 7zz a -bso0 -bsp0 -mx=1 -m0=LZMA2 "$dir/patch-$n.7z" .)
+    rm -rf "$dir/v1-$n" "$dir/v2-$n"
+    mkdir -p "$dir/out-$n"
+    out=$("$WINE" "$OUT/GrowthBench.exe" package "$(wine_path "$dir/package-$n.7z")" \
+      "$(wine_path "$dir/out-$n/p")" "$n" "$REPEATS" </dev/null | tr -d '\r') || out=""
+    lines+="$out"$'\n'
+    rm -rf "$dir/out-$n"
+    mkdir -p "$dir/out-$n"
+    out=$("$WINE" "$OUT/GrowthBench.exe" patch "$(wine_path "$dir/patch-$n.7z")" \
+      "$(wine_path "$dir/package-$n.7z")" "$(wine_path "$dir/out-$n")" "$n" "$REPEATS" \
+      </dev/null | tr -d '\r') || out=""
+    lines+="$out"$'\n'
+    rm -rf "$dir/out-$n"
+  done
+  echo -n "$lines"
+  for kind in package patch; do
+    local per small large r
+    small=$(sed -n "s/^growth kind=$kind files=100 .*per_file_us=\([0-9.]*\).*/\1/p" <<<"$lines")
+    large=$(sed -n "s/^growth kind=$kind files=10000 .*per_file_us=\([0-9.]*\).*/\1/p" <<<"$lines")
+    per=$(sed -n "s/^growth kind=$kind files=\([0-9]*\) .*per_file_us=\([0-9.]*\).*/\1: \2 us/p" \
+      <<<"$lines" | paste -sd' ' | sed 's/ \([0-9]*:\)/, \1/g')
+    if [ -z "$small" ] || [ -z "$large" ]; then
+      echo "bench: the $kind growth benchmark failed" >&2
+      FAILED=1
+      continue
+    fi
+    r=$(ratio "$large" "$small")
+    row "$kind of small files, time per file (100, 1,000, 10,000 files)" "$per" \
+      "$small us per file at 100 files" "$r" "<= 1.50 (linear)"
+    at_least 1.5 "$r" || echo "bench: $kind time per file grows with the count" >&2
+  done
+}
+
+for program in Md5Bench.exe CheckListBench.exe ExtractBench.exe InstallBench.exe RenderBench.exe \
+  EmptyExport.dll BenchCore.dll DownloadBench.exe GrowthBench.exe; do
   if [ ! -f "$OUT/$program" ]; then
     echo "bench: missing $OUT/$program (build the x86_64 tree with tests)" >&2
     exit 2
   fi
 done
 
+# BENCH_ONLY (e.g. "render,growth") runs only those rows; unset runs every one.
+want() { [ -z "${BENCH_ONLY:-}" ] || [[ ",$BENCH_ONLY," == *",$1,"* ]]; }
+
 HOST="unknown"
-bench_md5
-bench_check_list
-make_package
-bench_extract
-bench_install
+if want render; then bench_render; fi
+if want md5; then bench_md5; fi
+if want checklist; then bench_check_list; fi
+if want extract || want install; then make_package; fi
+if want extract; then bench_extract; fi
+if want install; then
+  if [ ! -d "$SCRATCH/extract-ref" ]; then
+    7zz x -mmt1 -y -bso0 -bsp0 -o"$SCRATCH/extract-ref" "$PACKAGE"
+  fi
+  bench_install
+fi
+if want download; then bench_download; fi
+if want growth; then bench_growth; fi
 
 echo
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -m)"
