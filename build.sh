@@ -34,6 +34,8 @@ configure_and_build() {
     -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$BUILD/$arch/out" \
     -DORVEX_UPDATE_HOST="$UPDATE_HOST" "$@" >/dev/null
   cmake --build "$BUILD/$arch" -j"$(nproc)"
+  # The product as a studio takes it: DLL, debug file, import library, header, package config.
+  cmake --install "$BUILD/$arch" --prefix "$BUILD/install/$arch" >/dev/null
 }
 
 configure_and_build i686 -DORVEX_BUILD_TESTS=OFF

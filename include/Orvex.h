@@ -1,16 +1,28 @@
 // Public interface of the overlay platform as a game sees it: the host records, the three
 // COM-style interfaces with their GUIDs, and the exports. Both OrvexBridge.dll and a core
-// module (bin\Orvex.dll) include this header.
+// module (bin\Orvex.dll) include this header. The contract is the same for 32-bit and 64-bit
+// games; only the records' sizes and offsets differ, as noted at each.
 #pragma once
 
 #include <windows.h>
 #include <unknwn.h>
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// The host's application record: eight 32-bit fields, 32 bytes.
+// The host's application record: eight 32-bit fields, 32 bytes. A 64-bit build has the same
+// fields at their natural alignment: the two text pointers are 8 bytes, 40 bytes in all.
+//   field       32-bit offset   64-bit offset
+//   cbSize            0               0      size of the record; copied, never examined
+//   nGameId           4               4
+//   pwszText1         8               8
+//   pwszText2        12              16
+//   nDxVersion       16              24
+//   nReserved        20              28
+//   nAreaId          24              32
+//   nGroupId         28              36
 typedef struct AppInfo {
     UINT32 cbSize;
     INT32 nGameId;
@@ -22,7 +34,8 @@ typedef struct AppInfo {
     INT32 nGroupId;
 } AppInfo;
 
-// The login record: three 32-bit fields, 12 bytes.
+// The login record: three 32-bit fields, 12 bytes; 24 bytes in a 64-bit build, where
+// pwszFirst is at offset 8 and pwszSecond at 16. cbSize must be non-zero.
 typedef struct LoginInfo {
     UINT32 cbSize;
     const wchar_t* pwszFirst;
@@ -30,8 +43,19 @@ typedef struct LoginInfo {
 } LoginInfo;
 
 // Present parameters, passed through unchanged. They have the layout of the matching
-// Direct3D version's D3DPRESENT_PARAMETERS (13 or 14 32-bit fields); the bridge never
-// interprets them, so the Direct3D headers are not needed here.
+// Direct3D version's D3DPRESENT_PARAMETERS; the bridge never interprets them, so the
+// Direct3D headers are not needed here. On 32-bit Windows they are 13 or 14 32-bit fields.
+// On 64-bit Windows the window handle among them is 64 bits and 8-byte aligned: Direct3D
+// 8's record is 56 bytes (the handle at offset 24), Direct3D 9's 64 bytes (at offset 32).
+#ifdef _WIN64
+typedef struct DECLSPEC_ALIGN(8) OrvexPresentParams8 {
+    UINT32 fields[14];
+} OrvexPresentParams8;
+
+typedef struct DECLSPEC_ALIGN(8) OrvexPresentParams9 {
+    UINT32 fields[16];
+} OrvexPresentParams9;
+#else
 typedef struct OrvexPresentParams8 {
     UINT32 fields[13];
 } OrvexPresentParams8;
@@ -39,14 +63,27 @@ typedef struct OrvexPresentParams8 {
 typedef struct OrvexPresentParams9 {
     UINT32 fields[14];
 } OrvexPresentParams9;
+#endif
 
 #ifdef __cplusplus
 }  // extern "C"
 #endif
 
-#if defined(__cplusplus) && (defined(_M_IX86) || defined(__i386__))
+#if defined(__cplusplus) && defined(_WIN64)
+static_assert(sizeof(AppInfo) == 40 && offsetof(AppInfo, pwszText2) == 16 &&
+                  offsetof(AppInfo, nDxVersion) == 24 && offsetof(AppInfo, nGroupId) == 36,
+              "AppInfo: 32-bit fields and 8-byte text pointers");
+static_assert(sizeof(LoginInfo) == 24 && offsetof(LoginInfo, pwszFirst) == 8,
+              "LoginInfo: cbSize and two 8-byte text pointers");
+static_assert(sizeof(OrvexPresentParams8) == 56 && alignof(OrvexPresentParams8) == 8,
+              "Direct3D 8 present parameters on 64-bit Windows");
+static_assert(sizeof(OrvexPresentParams9) == 64 && alignof(OrvexPresentParams9) == 8,
+              "Direct3D 9 present parameters on 64-bit Windows");
+#elif defined(__cplusplus) && (defined(_M_IX86) || defined(__i386__))
 static_assert(sizeof(AppInfo) == 32, "AppInfo is eight 32-bit fields");
 static_assert(sizeof(LoginInfo) == 12, "LoginInfo is three 32-bit fields");
+static_assert(sizeof(OrvexPresentParams8) == 52 && sizeof(OrvexPresentParams9) == 56,
+              "present parameters are 13 and 14 32-bit fields");
 #endif
 
 struct IDirect3DDevice8;

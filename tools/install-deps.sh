@@ -32,9 +32,10 @@ fi
 
 # The shipped DLL is i686. Tests run the same code built for x86_64 under wine64: the
 # machines here cannot execute 32-bit programs, so 32-bit wine does not start.
+# nginx is the main job's update server, started on its own config, never as a service.
 packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 7zip python3 curl cmake googletest dpkg-dev)
+  wine wine64 7zip python3 curl cmake googletest dpkg-dev nginx)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -46,6 +47,10 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" = 1 ]; then
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Debian starts and enables nginx's own service on installation; the main job runs its own.
+  if [[ " ${missing[*]} " == *" nginx "* ]] && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now nginx >/dev/null 2>&1 || true
+  fi
 fi
 
 # Source packages, unpacked once under .deps/.

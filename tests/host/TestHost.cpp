@@ -241,7 +241,9 @@ void Run(const std::string& command) {
         bool nine = c == "dx9init";
         OrvexPresentParams9 params = {};
         params.fields[0] = static_cast<UINT32>(Num(a, 2));
-        params.fields[nine ? 13 : 12] = static_cast<UINT32>(Num(a, 3));
+        // The record's last word, in this build's layout of that Direct3D version's record.
+        const size_t bytes = nine ? sizeof(OrvexPresentParams9) : sizeof(OrvexPresentParams8);
+        params.fields[bytes / sizeof(UINT32) - 1] = static_cast<UINT32>(Num(a, 3));
         void* device = reinterpret_cast<void*>(static_cast<uintptr_t>(Num(a, 1)));
         UINT32 r = nine ? Proc<UINT32(WINAPI*)(IDirect3DDevice9*, OrvexPresentParams9*, bool)>(
                               "OrvexDx9Initialize")(static_cast<IDirect3DDevice9*>(device), &params,

@@ -21,7 +21,9 @@ typedef UINT32(WINAPI* PFN_OrvexDx9Initialize)(IDirect3DDevice9* device,
 typedef UINT32(WINAPI* PFN_OrvexDx9Render)();
 typedef UINT32(WINAPI* PFN_OrvexDx9Finalize)();
 
-const int kMaxFrames = 150;
+// The game renders while its update runs, for at most about ten seconds: long enough for a
+// patch on a slow machine, so a run whose manifest keeps the core off still sees it applied.
+const int kMaxFrames = 500;
 const int kFramesAfterAttach = 3;
 const DWORD kFrameMs = 20;
 
