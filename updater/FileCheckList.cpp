@@ -4,8 +4,10 @@
 
 #include "support/FileDigest.h"
 #include "support/RelativePath.h"
+#include "support/Sha256.h"
 #include "support/TextConvert.h"
 #include "updater/InstallDir.h"
+#include "updater/SigningKey.h"
 #include "updater/UpdateServer.h"
 #include "updater/UpdaterState.h"
 #include "updater/XmlFetch.h"
@@ -24,8 +26,12 @@ bool MakeRecord(const TiXmlElement& entry, CheckFileRecord& record) {
         return false;
     AnsiToWide(name, record.name);
     if (!IsContainedRelativePath(record.name)) return false;
+    // With a studio's key every repair file must be covered by the signed list's digest.
+    const char* sha256 = entry.Attribute("sha256");
+    if (SigningKeyBuiltIn() && !IsSha256Text(sha256)) return false;
     AnsiToWide(url, record.remote_file_url);
     record.md5 = md5;
+    record.sha256 = sha256 != nullptr ? sha256 : "";
     record.needs_repair = false;
     return true;
 }

@@ -7,8 +7,9 @@ class TiXmlElement;
 // Fetches the list and, when it describes the installed version, appends its files to
 // UpdaterState::checkFiles and marks every recorded file whose local MD5 differs. Entries
 // lacking "name", "md5" or "remote_file_url", with an empty "md5" or "remote_file_url", or
-// whose name would leave the installation directory, are not recorded. False only when the
-// list could not be fetched.
+// whose name would leave the installation directory, are not recorded; with a signing key
+// built in, neither are entries without a well-formed "sha256". False only when the list
+// could not be fetched.
 bool GetCheckFileList();
 
 // What GetCheckFileList does once the list is fetched, on its parsed "root" element: when

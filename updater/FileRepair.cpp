@@ -10,6 +10,7 @@
 #include "support/PathUtils.h"
 #include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
+#include "updater/PayloadDigest.h"
 #include "updater/UpdaterState.h"
 
 namespace {
@@ -55,6 +56,9 @@ DWORD RepairOnce(const CheckFileRecord& record, const std::wstring& target) {
     CreateDirectoryPath(GetParentPath(target).c_str());  // the name may add directories
     DWORD error = Download(record.remote_file_url, download);
     if (error != ERROR_SUCCESS) return error;
+    // The SHA-256 first: a forged file can be made to match the MD5, not this one. Either
+    // mismatch fails the try like an error page.
+    if (!PayloadMatchesDigest(record.sha256, download, record.remote_file_url)) return ERROR_CRC;
     // An error page with a Content-Length arrives "complete": only the digest tells.
     if (!FileMatchesMd5(record.md5.c_str(), download.c_str())) {
         DeleteFileW(download.c_str());

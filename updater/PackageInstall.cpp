@@ -11,11 +11,20 @@
 #include "support/TextConvert.h"
 #include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
+#include "updater/PayloadDigest.h"
 #include "updater/UpdaterState.h"
 
 namespace {
 
 constexpr const wchar_t* kPackageName = L"orvex_packet.7z";
+constexpr const wchar_t* kDownloadSuffix = L".download";
+
+void LogDownloadFailure(const std::wstring& url, DWORD error) {
+    std::string narrowUrl;
+    WideToAnsi(url.c_str(), narrowUrl);
+    WriteLog("bx.log", "a", "Install DownloadFile (%s)  failed(%d)\n", narrowUrl.c_str(),
+             static_cast<int>(error));
+}
 
 // Unpacks the package file into the installation directory and deletes it in any case.
 bool Unpack(const std::wstring& package) {
@@ -59,18 +68,29 @@ bool Install() {
     std::wstring url = state.packageUrl + L"?rand=" + DecimalText(static_cast<int>(GetTickCount()));
     std::wstring package = PackageFilePath();
     if (package.empty()) return false;
+    // A package with a digest comes down under another name and takes the package's name
+    // only once it matches: a run that ends in between leaves no unchecked package for the
+    // next run to unpack.
+    const bool checked = !state.packageSha256.empty();
+    std::wstring download = checked ? package + kDownloadSuffix : package;
     DeleteFileW(package.c_str());  // nothing stale from an earlier run
+    DeleteFileW(download.c_str());
 
     DWORD error = ERROR_SUCCESS;
     DownloadResult result =
-        DownloadToFile(url, package, DownloadLimits(DownloadKind::Package), error);
+        DownloadToFile(url, download, DownloadLimits(DownloadKind::Package), error);
     if (result == DownloadResult::SessionFailed) return false;
     if (result == DownloadResult::Failed) {
-        std::string narrowUrl;
-        WideToAnsi(url.c_str(), narrowUrl);
-        WriteLog("bx.log", "a", "Install DownloadFile (%s)  failed(%d)\n", narrowUrl.c_str(),
-                 static_cast<int>(error));
+        LogDownloadFailure(url, error);
         return false;
+    }
+    if (checked) {
+        if (!PayloadMatchesDigest(state.packageSha256, download, state.packageUrl)) return false;
+        if (!MoveFileExW(download.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            LogDownloadFailure(url, GetLastError());
+            DeleteFileW(download.c_str());
+            return false;
+        }
     }
     return Unpack(package);
 }

@@ -17,5 +17,7 @@ bool ProbePackage();
 bool InstallPendingPackage();
 
 // Downloads UpdaterState::packageUrl with a "?rand=" query into the package file and
-// unpacks it into the installation directory. True when every file was written.
+// unpacks it into the installation directory. With UpdaterState::packageSha256 set, the
+// download must match it first; one that does not is deleted. True when every file was
+// written.
 bool Install();

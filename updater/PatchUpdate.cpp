@@ -13,6 +13,7 @@
 #include "support/TextConvert.h"
 #include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
+#include "updater/PayloadDigest.h"
 #include "updater/TempAreaLock.h"
 #include "updater/TreeCopy.h"
 
@@ -100,7 +101,7 @@ bool ApplyPatchUnguarded(const std::wstring& archivePath, const std::wstring& in
     return installed;
 }
 
-bool UpdateUnguarded(const std::wstring& url) {
+bool UpdateUnguarded(const std::wstring& url, const std::string& sha256) {
     if (url.empty() || IsUpdateRunning() != 0) return false;
     std::wstring requestUrl = url + L"?tick=" + DecimalText(static_cast<int>(GetTickCount()));
     // Never the drive root or the game's folder: the default installation when none is set.
@@ -112,6 +113,7 @@ bool UpdateUnguarded(const std::wstring& url) {
     CreateDirectoryPath(patchDir.c_str());  // through "bin", so that is created too
     if (IsUpdateRunning() != 0) return false;
     if (!DownloadPatch(requestUrl, patchFile)) return false;
+    if (!PayloadMatchesDigest(sha256, patchFile, url)) return false;
     // Checked again right before any installed file changes.
     bool applied = IsUpdateRunning() == 0 && ApplyPatchUnguarded(patchFile, installDir);
     DeleteFileW(patchFile.c_str());
@@ -120,9 +122,9 @@ bool UpdateUnguarded(const std::wstring& url) {
 
 }  // namespace
 
-bool update(std::wstring url) {
+bool update(std::wstring url, std::string sha256) {
     try {
-        return UpdateUnguarded(url);
+        return UpdateUnguarded(url, sha256);
     } catch (...) {
         return false;  // the update run goes on; the patch is tried again next run
     }

@@ -5,9 +5,10 @@
 #include <string>
 
 // Downloads url with a "?tick=" query into <installation>\..\patch\patch.7z and applies it
-// to the installation (UpdaterState::installDir, else the default one). The patch file is
-// deleted afterwards. True only when every file of the patch was installed. Never throws.
-bool update(std::wstring url);
+// to the installation (UpdaterState::installDir, else the default one). A non-empty sha256
+// must match the download first, or nothing is unpacked. The patch file is deleted
+// afterwards. True only when every file of the patch was installed. Never throws.
+bool update(std::wstring url, std::string sha256 = std::string());
 
 // Unpacks the archive into a staging tree under the temporary directory and copies it over
 // installDir (empty: the default installation), backing up what it replaces and restoring

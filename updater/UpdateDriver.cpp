@@ -116,7 +116,7 @@ void RunUpdate(const UpdaterThreadArgs& args) {
         return;
     }
     if (state.latestVersion != state.currentVersion) {
-        if (update(state.patchUrl)) RecordInstalledVersion(state.latestVersion);
+        if (update(state.patchUrl, state.patchSha256)) RecordInstalledVersion(state.latestVersion);
         return;
     }
     GetCheckFileList();

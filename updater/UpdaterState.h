@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
-// One file of the check list. md5 stays narrow, byte for byte as the list gives it.
+// One file of the check list. md5 and sha256 stay narrow, byte for byte as the list gives
+// them; sha256 is empty when the entry has none.
 struct CheckFileRecord {
     std::wstring name;  // relative to the installation directory
     std::wstring remote_file_url;
     std::string md5;
+    std::string sha256;
     bool needs_repair = false;
 };
 
@@ -21,6 +23,8 @@ struct UpdaterState {
     std::wstring latestVersion;
     std::wstring packageUrl;
     std::wstring patchUrl;
+    std::string packageSha256;  // as the manifest gives them; empty when it gives none
+    std::string patchSha256;
     std::wstring installDir;
     std::wstring startFlag;
     std::vector<CheckFileRecord> checkFiles;

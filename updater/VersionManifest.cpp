@@ -3,7 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "support/Log.h"
+#include "support/Sha256.h"
 #include "support/TextConvert.h"
+#include "updater/SigningKey.h"
 #include "updater/UpdateServer.h"
 #include "updater/UpdaterState.h"
 #include "updater/XmlFetch.h"
@@ -14,12 +17,14 @@ namespace {
 struct ManifestValues {
     std::string start;
     std::string url;
+    std::string sha256;  // of the archive that url names
     std::string version;
 
     // An attribute the element lacks keeps the value from the level above.
     void TakeFrom(const TiXmlElement& element) {
         Take(element, "start", start);
         Take(element, "url", url);
+        Take(element, "sha256", sha256);
         Take(element, "version", version);
     }
 
@@ -75,10 +80,18 @@ bool SelectUpdateInfo(const TiXmlElement& root) {
         }
     }
 
+    // With a studio's key every archive must be covered by the signed document's digest.
+    if (SigningKeyBuiltIn() && !IsSha256Text(values.sha256.c_str())) {
+        WriteLog("bx.log", "a", "update version entry without sha256\n");
+        return false;
+    }
+
     std::wstring url;
     AnsiToWide(values.url.c_str(), url);
     state.packageUrl = url;
     state.patchUrl = url;
+    state.packageSha256 = values.sha256;
+    state.patchSha256 = values.sha256;
     AnsiToWide(values.version.c_str(), state.latestVersion);
     AnsiToWide(values.start.c_str(), state.startFlag);
     return true;

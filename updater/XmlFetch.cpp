@@ -5,7 +5,9 @@
 #include "http/FileDownload.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
+#include "updater/DocumentSignature.h"
 #include "updater/DownloadLimits.h"
+#include "updater/SigningKey.h"
 #include "updater/TempAreaLock.h"
 #include "updater/XmlLimits.h"
 
@@ -46,6 +48,13 @@ const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wst
         if (result == DownloadResult::SessionFailed) continue;  // not logged
         if (result == DownloadResult::Failed) {
             WriteLog("bx.log", "a", failureMessage, static_cast<int>(error));
+            continue;
+        }
+        // With a studio's key built in, a document is read only when its signature is good.
+        if (SigningKeyBuiltIn() && !DocumentSignedByStudio(baseUrl, tempPath)) {
+            std::string narrowUrl;
+            WideToAnsi(baseUrl.c_str(), narrowUrl);
+            WriteLog("bx.log", "a", "signature refused (%s)\n", narrowUrl.c_str());
             continue;
         }
         // An oversized or too deeply nested document fails like one that does not parse.

@@ -11,6 +11,8 @@ std::wstring TempFilePath(const wchar_t* name);
 
 // Up to three attempts: download baseUrl with a "?tick=" query into tempPath and parse it
 // into document. A failed download appends failureMessage (its "%d" the last-error code)
-// to "bx.log". Returns the document's first "root" element, or null after three failures.
+// to "bx.log". With a signing key built in, a document whose signature ("<baseUrl>.sig") is
+// missing or wrong is not parsed, and logged. Returns the document's first "root" element, or
+// null after three failures.
 const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const std::wstring& tempPath,
                                      const char* failureMessage, TiXmlDocument& document);

@@ -15,6 +15,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/PathUtils.h"
 #include "support/RelativePath.h"
+#include "support/ServedTree.h"
 #include "support/TestPaths.h"
 
 namespace {
@@ -24,18 +25,6 @@ const std::vector<std::string> kRun = {"load", "init:1234:7:9:30:2", "waitcore:d
 
 std::wstring Fixture(const std::wstring& relative) {
     return ArtifactDir() + L"\\published_tree\\" + relative;
-}
-
-// What a static file server does: the request path, without its query, names a file.
-void ServeTree(LoopbackHttpServer& server, const std::wstring& tree) {
-    server.SetHandler([tree](const ReceivedRequest& request) {
-        std::string path = request.target.substr(0, request.target.find('?'));
-        std::wstring file = tree;
-        for (char c : path) file += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-        if (path.find("..") != std::string::npos || !FileExists(file.c_str()))
-            return ScriptedResponse::WithStatus(404, "Not Found", "");
-        return ScriptedResponse::Ok(ReadFileBytes(file));
-    });
 }
 
 // The release's files by installed name (such as data\level.dat), with their bytes.
@@ -58,15 +47,6 @@ void ExpectInstalled(const GameDir& game, const std::wstring& version) {
     EXPECT_NE(std::find(record.begin(), record.end(), "version=" + Narrow(version)), record.end());
 }
 
-// Request paths since `from`, without their queries.
-Lines PathsSince(const LoopbackHttpServer& server, size_t from) {
-    Lines paths;
-    std::vector<ReceivedRequest> requests = server.Requests();
-    for (size_t i = from; i < requests.size(); ++i)
-        paths.push_back(requests[i].target.substr(0, requests[i].target.find('?')));
-    return paths;
-}
-
 TEST(PublishedTree, InstallsPatchesAndRepairsFromThePublishedFiles) {
     LoopbackHttpServer server;
     ASSERT_TRUE(server.Start(8008));
@@ -77,7 +57,7 @@ TEST(PublishedTree, InstallsPatchesAndRepairsFromThePublishedFiles) {
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2], "waitcore loaded");
     ExpectInstalled(game, L"1.0.0");
-    EXPECT_EQ(Starting(PathsSince(server, 0), "/packages/").size(), 1u);
+    EXPECT_EQ(Starting(RequestPathsSince(server, 0), "/packages/").size(), 1u);
 
     size_t before = server.RequestCount();
     ServeTree(server, Fixture(L"tree2"));
@@ -85,7 +65,7 @@ TEST(PublishedTree, InstallsPatchesAndRepairsFromThePublishedFiles) {
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2], "waitcore loaded");
     ExpectInstalled(game, L"1.0.1");
-    EXPECT_EQ(Starting(PathsSince(server, before), "/patches/").size(), 1u);
+    EXPECT_EQ(Starting(RequestPathsSince(server, before), "/patches/").size(), 1u);
     // Neither a patch nor a package deletes what a release no longer has.
     EXPECT_EQ(ReadFileBytes(game.File("bin\\data\\old.dat")), "only in 1.0.0\n");
 
@@ -96,7 +76,7 @@ TEST(PublishedTree, InstallsPatchesAndRepairsFromThePublishedFiles) {
     EXPECT_EQ(out[2], "waitcore loaded");
     ExpectInstalled(game, L"1.0.1");
     // Only the damaged file is fetched, from its content-addressed copy.
-    Lines files = Starting(PathsSince(server, before), "/files/");
+    Lines files = Starting(RequestPathsSince(server, before), "/files/");
     EXPECT_EQ(files.size(), 1u);
     EXPECT_TRUE(game.Lines("bx.log").empty());
 }

@@ -14,7 +14,7 @@ import xml.etree.ElementTree as ET
 TOOL = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "publish")
 sys.path.insert(0, TOOL)
 sys.dont_write_bytecode = True
-from publisher import config, names  # noqa: E402
+from publisher import config, names, signing  # noqa: E402
 
 CONFIG = {"base_url": "http://cdn.example.com/orvex/", "versions": ["1.0.0", "1.0.1"],
           "games": [{"id": 7, "start": False,
@@ -146,6 +146,8 @@ class TwoVersions(unittest.TestCase):
                          [("root", None, None, "1", "1.0.1"), ("game", "7", None, "0", "1.0.1"),
                           ("area", "30", "2", "0", "1.0.0"), ("area", "-1", "0", "1", "1.0.1")])
         root_url, game_url, old_url, patch_url = [e.get("url") for e in elements]
+        for e in elements:
+            self.assertEqual(e.get("sha256"), hashlib.sha256(self.payload(e.get("url"))).hexdigest())
         self.assertEqual(root_url, game_url)
         self.assertEqual(self.unpacked(root_url), RELEASES["1.0.1"])
         self.assertEqual(self.unpacked(old_url), RELEASES["1.0.0"])
@@ -164,10 +166,12 @@ class TwoVersions(unittest.TestCase):
             for entry in root:
                 data = self.payload(entry.get("remote_file_url"))
                 self.assertEqual(entry.get("md5"), hashlib.md5(data).hexdigest())
+                self.assertEqual(entry.get("sha256"), hashlib.sha256(data).hexdigest())
                 listed[entry.get("name")] = data
             self.assertEqual(listed, {k.replace("/", "\\"): v for k, v in files.items() if v})
 
     def test_a_rerun_writes_the_same_tree(self):
+        self.assertFalse([name for name in self.tree if name.endswith(".sig")])
         again = self.work.publish("out")
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertNotIn("wrote", again.stdout)
@@ -181,6 +185,94 @@ class TwoVersions(unittest.TestCase):
         self.assertEqual(fresh.returncode, 0, fresh.stderr)
         self.assertEqual(read_tree(os.path.join(self.work.dir, "fresh")), self.tree)
         self.assertEqual(read_tree(os.path.join(self.work.dir, "out")), self.tree)
+
+
+class Signing(unittest.TestCase):
+    """keygen, a signed tree, and the sign command, with the openssl program."""
+
+    DOCUMENTS = ["version.xml", "g_file_check_list.xml", "lists/1.0.0/g_file_check_list.xml",
+                 "lists/1.0.1/g_file_check_list.xml"]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Workspace()
+        cls.keys = os.path.join(cls.work.dir, "keys")
+        cls.keygen = subprocess.run([sys.executable, os.path.join(TOOL, "orvex_publish.py"),
+                                     "keygen", "--out", cls.keys], capture_output=True, text=True)
+        cls.key = os.path.join(cls.keys, signing.PRIVATE_NAME)
+        cls.result = cls.work.publish("out", "--signing-key", cls.key)
+        cls.tree = read_tree(os.path.join(cls.work.dir, "out"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.remove()
+
+    def test_keygen_writes_a_private_key_and_the_public_digits_once(self):
+        self.assertEqual(self.keygen.returncode, 0, self.keygen.stderr)
+        self.assertEqual(os.stat(self.key).st_mode & 0o777, 0o600)
+        with open(os.path.join(self.keys, signing.PUBLIC_NAME)) as f:
+            public = f.read().strip()
+        self.assertRegex(public, "^[0-9a-f]{128}$")
+        self.assertEqual(public, signing.Signer(self.key).public_hex())
+        again = subprocess.run([sys.executable, os.path.join(TOOL, "orvex_publish.py"), "keygen",
+                                "--out", self.keys], capture_output=True, text=True)
+        self.assertEqual(again.returncode, 1)
+        self.assertIn("never replaces a key", again.stderr)
+
+    def test_every_document_and_only_the_documents_are_signed(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        signer = signing.Signer(self.key)
+        signatures = sorted(name for name in self.tree if name.endswith(".sig"))
+        self.assertEqual(signatures, sorted(d + ".sig" for d in self.DOCUMENTS))
+        for document in self.DOCUMENTS:
+            data, signature = self.tree[document], self.tree[document + ".sig"]
+            self.assertEqual(len(signature), 64)
+            self.assertTrue(signer.verifies(data, signature), document)
+            self.assertFalse(signer.verifies(data + b" ", signature), document)
+        # A signature of one document is no signature of another.
+        self.assertFalse(signer.verifies(self.tree["version.xml"],
+                                         self.tree["g_file_check_list.xml.sig"]))
+
+    def test_a_rerun_keeps_the_signatures_and_a_new_key_replaces_them(self):
+        again = self.work.publish("out", "--signing-key", self.key)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertNotIn("wrote", again.stdout)
+        other = os.path.join(self.work.dir, "other")
+        signing.keygen(other)
+        rotated = self.work.publish("rotated", "--signing-key", self.key)
+        self.assertEqual(rotated.returncode, 0, rotated.stderr)
+        rotated = self.work.publish("rotated", "--signing-key",
+                                    os.path.join(other, signing.PRIVATE_NAME))
+        self.assertEqual(rotated.returncode, 0, rotated.stderr)
+        self.assertEqual(sorted(line.split()[1] for line in rotated.stdout.splitlines()
+                                if line.strip().startswith("wrote")),
+                         sorted(d + ".sig" for d in self.DOCUMENTS))
+
+    def test_signature_halves_of_every_length_survive_the_der_form(self):
+        # Random signatures rarely have a short half or one with its top bit set.
+        halves = [b"\x80" + b"\x01" * 31, b"\x00" * 31 + b"\x01", b"\x00\x7f" + b"\xff" * 30,
+                  b"\xff" * 32]
+        for r in halves:
+            for s in halves:
+                self.assertEqual(signing.der_to_raw(signing.raw_to_der(r + s)), r + s)
+
+    def test_sign_writes_a_signature_beside_each_file_and_bad_keys_are_refused(self):
+        path = os.path.join(self.work.dir, "by_hand.xml")
+        with open(path, "wb") as f:
+            f.write(b'<root start="0"/>')
+        run = subprocess.run([sys.executable, os.path.join(TOOL, "orvex_publish.py"), "sign",
+                              "--signing-key", self.key, path], capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(path + ".sig", "rb") as f:
+            self.assertTrue(signing.Signer(self.key).verifies(b'<root start="0"/>', f.read()))
+        rsa = os.path.join(self.work.dir, "rsa.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", rsa], check=True,
+                       capture_output=True)
+        for key, message in [(rsa, "not an ECDSA P-256 key"), (rsa + ".none", "no such key")]:
+            run = self.work.publish("refused", "--signing-key", key)
+            self.assertEqual(run.returncode, 1, key)
+            self.assertIn(message, run.stderr)
+            self.assertFalse(os.path.exists(os.path.join(self.work.dir, "refused")))
 
 
 if __name__ == "__main__":

@@ -6,7 +6,9 @@ The tree holds, for every version the manifest selects:
   files/<sha256>         each file of the release, for the check list's repairs
   lists/<version>/g_file_check_list.xml
 and the two mutable documents, g_file_check_list.xml (the root version's list) and
-version.xml, written last so that they never name a file that is not there yet.
+version.xml, written last so that they never name a file that is not there yet. The
+documents name each archive's and each file's SHA-256; with a signing key, every document
+also gets its detached signature "<document>.sig", written right after it.
 """
 
 import os
@@ -28,6 +30,7 @@ class Options:
     out: str
     sevenzip: str
     name_limit: int
+    signer: object = None  # a signing.Signer, or None for an unsigned tree
 
 
 def _previous(config, version):
@@ -48,7 +51,7 @@ class _Run:
         self.options = options
         self.writer = TreeWriter(options.out)
         self.warnings = []
-        self.urls = {}  # version -> {"package": url, "patch": url}
+        self.urls = {}  # version -> {"package": (url, sha256), "patch": (url, sha256)}
         self.lists = {}  # version -> check list bytes
         self.copied = set()
 
@@ -58,10 +61,11 @@ class _Run:
     def archive(self, root, files, folder, description):
         scratch = self.writer.scratch(folder, ".7z")
         largest = sevenzip.pack(self.options.sevenzip, root, files, scratch)
-        relative = f"{folder}/{sha256_of(scratch)}.7z"
+        sha256 = sha256_of(scratch)
+        relative = f"{folder}/{sha256}.7z"
         self.writer.place(scratch, relative, f"{description}: {len(files)} files, largest "
                           f"solid block {largest} bytes")
-        return self.url(relative)
+        return self.url(relative), sha256
 
     def version(self, releases, staging, version):
         files = releases[version]
@@ -105,10 +109,16 @@ class _Run:
                                    f"{documents.MAX_DOCUMENT_BYTES}: shorten base_url or list "
                                    "fewer entries or files")
         for version, data in self.lists.items():
-            self.writer.write(f"lists/{version}/{CHECK_LIST}", data, f"{version} check list")
-        self.writer.write(CHECK_LIST, self.lists[config.root.version],
-                          f"check list of {config.root.version}, the root's version")
-        self.writer.write(MANIFEST, manifest, "version manifest")
+            self.document(f"lists/{version}/{CHECK_LIST}", data, f"{version} check list")
+        self.document(CHECK_LIST, self.lists[config.root.version],
+                      f"check list of {config.root.version}, the root's version")
+        self.document(MANIFEST, manifest, "version manifest")
+
+    def document(self, relative, data, description):
+        self.writer.write(relative, data, description)
+        if self.options.signer is not None:
+            self.writer.write_signature(f"{relative}.sig", data, self.options.signer,
+                                        f"signature of the {description}")
 
     def notes(self):
         """Warnings about what the manifest selects."""

@@ -16,21 +16,23 @@ def _attributes(pairs):
     return "".join(f" {key}={quoteattr(str(value))}" for key, value in pairs)
 
 
-def _values(selection, url_of):
-    return [("start", "1" if selection.start else "0"), ("url", url_of(selection)),
+def _values(selection, archive_of):
+    url, sha256 = archive_of(selection)
+    return [("start", "1" if selection.start else "0"), ("url", url), ("sha256", sha256),
             ("version", selection.version)]
 
 
-def manifest(config, url_of):
-    """version.xml. url_of(selection) is the archive URL an element selects. The bridge
-    takes the first game of an id and, within it, the last area of an (area, group) pair;
-    the config holds each once."""
-    lines = [_DECLARATION, f"<root{_attributes(_values(config.root, url_of))}>\n"]
+def manifest(config, archive_of):
+    """version.xml. archive_of(selection) is the URL and the SHA-256 of the archive an
+    element selects. The bridge takes the first game of an id and, within it, the last area
+    of an (area, group) pair; the config holds each once."""
+    lines = [_DECLARATION, f"<root{_attributes(_values(config.root, archive_of))}>\n"]
     for game in config.games:
-        pairs = [("name", game.id)] + _values(game.selection, url_of)
+        pairs = [("name", game.id)] + _values(game.selection, archive_of)
         lines.append(f"  <game{_attributes(pairs)}>\n")
         for area in game.areas:
-            pairs = [("name", area.area), ("group", area.group)] + _values(area.selection, url_of)
+            pairs = [("name", area.area), ("group", area.group)] + _values(area.selection,
+                                                                          archive_of)
             lines.append(f"    <area{_attributes(pairs)}/>\n")
         lines.append("  </game>\n")
     lines.append("</root>\n")
@@ -38,11 +40,13 @@ def manifest(config, url_of):
 
 
 def check_list(version, files, url_of_file):
-    """g_file_check_list.xml for one version: each file's installed name, its MD5 in
-    lowercase hex and the URL of a good copy, which the bridge requests unchanged."""
+    """g_file_check_list.xml for one version: each file's installed name, its MD5 and
+    SHA-256 in lowercase hex and the URL of a good copy, which the bridge requests
+    unchanged."""
     lines = [_DECLARATION, f"<root{_attributes([('version', version)])}>\n"]
     for file in files:
-        pairs = [("name", file.name), ("md5", file.md5), ("remote_file_url", url_of_file(file))]
+        pairs = [("name", file.name), ("md5", file.md5), ("sha256", file.sha256),
+                 ("remote_file_url", url_of_file(file))]
         lines.append(f"  <file{_attributes(pairs)}/>\n")
     lines.append("</root>\n")
     return "".join(lines).encode("ascii")

@@ -69,15 +69,33 @@ class TreeWriter:
 
     def write(self, relative, data, description):
         """Replaces a mutable document with data; unchanged bytes are not rewritten."""
-        target = self.path(relative)
-        if os.path.exists(target):
-            with open(target, "rb") as f:
-                if f.read() == data:
-                    self.rows.append(("kept", relative, description))
-                    return
+        if self._existing(relative) == data:
+            self.rows.append(("kept", relative, description))
+            return
+        self._replace(relative, data, description)
+
+    def write_signature(self, relative, document, signer, description):
+        """Writes the detached signature of document at relative. One there that already
+        signs it with this key stays: every new ECDSA signature differs, and a rerun is to
+        rewrite nothing."""
+        existing = self._existing(relative)
+        if existing is not None and signer.verifies(document, existing):
+            self.rows.append(("kept", relative, description))
+            return
+        self._replace(relative, signer.sign(document), description)
+
+    def _existing(self, relative):
+        """The bytes of the tree's file at relative, or None."""
+        try:
+            with open(self.path(relative), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def _replace(self, relative, data, description):
         scratch = self.scratch(os.path.dirname(relative) or ".", "")
         with open(scratch, "wb") as f:
             f.write(data)
         os.chmod(scratch, 0o644)
-        os.replace(scratch, target)
+        os.replace(scratch, self.path(relative))
         self.rows.append(("wrote", relative, description))

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The signed trees that signed_tests serves to the bridge built with the test key.
+#   make_signed_tree.sh OUT CORE_DLL PUBLISHER KEY
+# OUT/releases, OUT/tree1 and OUT/tree2 as make_published_tree.sh makes them, signed with KEY.
+# OUT/tree2_nosha is tree2 with a version.xml that names no sha256, signed all the same.
+# OUT/evil/package.7z is a well-formed archive of other files, and OUT/evil/file other bytes,
+# for a server that swaps a payload.
+set -euo pipefail
+out="$1"
+core="$2"
+publisher="$3"
+key="$4"
+bash "$(dirname "$0")/make_published_tree.sh" "$out" "$core" "$publisher" --signing-key "$key"
+
+cp -r "$out/tree2" "$out/tree2_nosha"
+sed -E 's/ sha256="[0-9a-f]{64}"//' "$out/tree2/version.xml" >"$out/tree2_nosha/version.xml"
+if grep -q sha256 "$out/tree2_nosha/version.xml"; then
+  echo "make_signed_tree: sha256 left in the manifest" >&2
+  exit 1
+fi
+python3 "$publisher" sign --signing-key "$key" "$out/tree2_nosha/version.xml" >/dev/null
+
+mkdir -p "$out/evil/src/data"
+printf 'not the studio'"'"'s core\n' >"$out/evil/src/Orvex.dll"
+printf 'level data of nobody\n' >"$out/evil/src/data/level.dat"
+(cd "$out/evil/src" && 7zz a -bso0 -bsp0 "$out/evil/package.7z" .)
+printf 'level data of nobody\n' >"$out/evil/file"

@@ -1,0 +1,10 @@
+// Detached signatures of the update documents: "<document URL>.sig" holds the studio's ECDSA
+// P-256 signature (r then s, 64 bytes) of the SHA-256 of the document's exact bytes.
+#pragma once
+
+#include <string>
+
+// Downloads the signature of documentUrl (with a "?tick=" query) into documentPath + ".sig"
+// and checks it over the bytes of documentPath with the built-in key; the signature's file is
+// removed again. False without a key, when no signature arrives, and for a wrong one.
+bool DocumentSignedByStudio(const std::wstring& documentUrl, const std::wstring& documentPath);
