@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: a studio's workflow, end to end. The studio's releases are published with
-# tools/publish/orvex_publish.py into a tree that nginx serves on the update port, and the
-# sample game (tools/sample_host) starts on one player's game folder through five stages:
+# tools/publish/orvex_publish.py into a tree that nginx serves on the update port, signed
+# with the test build's key, and the sample game (tools/sample_host), shipping the bridge
+# built with that key, starts on one player's game folder through five stages:
 #   1. no installation: the full package is installed and the core module starts;
 #   2. a new release is published: the next start patches, and the core starts;
 #   3. a file is damaged: the next start repairs it from the check list;
@@ -27,6 +28,17 @@ OUT="$(cd "$1" 2>/dev/null && pwd)" || {
 }
 WINE="${WINE_LOADER:-/usr/lib/wine/wine64}"
 RUN_LIMIT=120 # seconds for one start of the sample game under wine
+
+# The tree is signed, and the game ships the bridge built with that key's public half: the
+# test build's own key and keyed bridge.
+SIGNING_KEY="$(dirname "$OUT")/tests/signing_key/signing_key.pem"
+SIGNED_BRIDGE="$OUT/signed/OrvexBridge.dll"
+for f in "$SIGNING_KEY" "$SIGNED_BRIDGE"; do
+  if [ ! -f "$f" ]; then
+    echo "main_job: missing $f (build the x86_64 tree with tests: it makes the key and the keyed bridge)" >&2
+    exit 2
+  fi
+done
 
 for f in OrvexBridge.dll SampleHost.exe TestCore.dll TestHost.exe; do
   if [ ! -f "$OUT/$f" ]; then
@@ -59,7 +71,7 @@ publish() {
   echo "publisher config ($1.json): $(tr -s ' \n' ' ' <"$WORK/$1.json" | sed 's/ $//')"
   local rc=0
   python3 "$ROOT/tools/publish/orvex_publish.py" --config "$WORK/$1.json" \
-    --releases "$RELEASES" --out "$TREE" >"$WORK/$1.report" 2>&1 || rc=1
+    --releases "$RELEASES" --out "$TREE" --signing-key "$SIGNING_KEY" >"$WORK/$1.report" 2>&1 || rc=1
   sed 's/^/    /' "$WORK/$1.report"
   return "$rc"
 }
@@ -142,6 +154,7 @@ end_run() {
   check "the sample game ran to its end" game_finished
   check "the server sent a Content-Length with every reply" server_replies_have_length "$MARK"
   check "the bridge read the manifest" requested /version.xml?tick=
+  check "the bridge read the manifest's signature" requested /version.xml.sig?tick=
 }
 
 stage_no_installation() {
@@ -152,7 +165,7 @@ stage_no_installation() {
   check "the publisher wrote the tree" publish 1-first-release '{"versions": ["1.0.0"]}'
   rm -rf "$GAME"
   mkdir -p "$GAME"
-  cp "$OUT/OrvexBridge.dll" "$GAME/"
+  cp "$SIGNED_BRIDGE" "$GAME/"
   show_installation "installation before:" "$GAME"
   begin_run
   start_game 1
