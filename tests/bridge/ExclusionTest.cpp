@@ -168,7 +168,13 @@ TEST(Exclusion, OneUpdaterAtATimeAndNoLoadWhileItChangesTheInstallation) {
             WriteFileBytes(game.File("end"), "");
             for (int i = 0; i < 3; ++i) EXPECT_EQ(hosts.Wait(i).at(6), "waitcore loaded") << i;
             EXPECT_EQ(server.MaxInFlight(), 1);
-            EXPECT_EQ(server.Count("/pkg/"), 1u);
+            // Later games may have an installed core loaded before any updater took the
+            // lock: an install cannot replace it then and fails, and an updater that gets
+            // the lock afterwards (on a slow machine) tries again, one run at a time.
+            if (*core)
+                EXPECT_LE(server.Count("/pkg/"), 3u);
+            else
+                EXPECT_EQ(server.Count("/pkg/"), 1u);
             EXPECT_EQ(Starting(game.CoreCalls(), "OrvexInitialize").size(), 3u);
             ExpectInstalled(game);
         }

@@ -59,7 +59,7 @@ TEST(GameInfo, EachRunAppendsOneLineAndResetsTheUpdaterLog) {
     WriteFileBytes(game.File("bx.log"), "left from an earlier run\n");
     WriteFileBytes(game.File("game_info.log"), "earlier line\n");
     Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000", "terminal",
-                              "init:1234:-1:9:-5:2147483647", "sleep:1500"});
+                              "init:1234:-1:9:-5:2147483647", "waitlines:game_info.log:3:60000"});
     ASSERT_EQ(out[2], "waitcore loaded");
     Lines info = game.Lines("game_info.log");
     Lines expected = {"earlier line", "pAppInfo:(7)  nGroupId:(2)  nAreaId:(30)  ",

@@ -14,16 +14,18 @@ void PutSpareCore(GameDir& game, const char* core) {
               game.File("spare.dll").c_str(), FALSE);
 }
 
-// Renders without success, puts a good core in place while the game runs, renders again.
-Lines RenderThenSwapInAGoodCore(GameDir& game) {
+// Renders until `before` holds, puts a good core in place while the game runs, renders
+// again until it loads.
+Lines RenderThenSwapInAGoodCore(GameDir& game, const std::string& before) {
     PutSpareCore(game, "TestCore.dll");
-    return game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
-                         "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:20000"});
+    return game.RunHost({"load", "init:1234:7:9:30:2", before, "copy:spare.dll:bin\\Orvex.dll",
+                         "waitcore:dx9:60000"});
 }
 
 TEST(Loader, MissingModuleIsRetriedUntilItAppears) {
     GameDir game("");
-    Lines out = RenderThenSwapInAGoodCore(game);
+    // No load attempt shows from outside, so a while of renders without a module stands in.
+    Lines out = RenderThenSwapInAGoodCore(game, "waitcore:dx9:1500");
     ASSERT_EQ(out.size(), 5u);
     EXPECT_EQ(out[2], "waitcore absent");
     EXPECT_EQ(out[4], "waitcore loaded");
@@ -36,18 +38,21 @@ TEST(Loader, UnloadableModuleIsGivenUpWithOneDebuggerMessage) {
     GameDir game("");
     game.InstallBrokenCore();
     PutSpareCore(game, "TestCore.dll");
+    // Renders until the failed load has spoken, then never again: not even with a good file.
     HANDLE host = game.StartHost(
-        {"load", "init:1234:7:9:30:2", "waitcore:dx9:1500", "dx8render", "dx8renderex",
+        {"load", "init:1234:7:9:30:2", "renderuntil:dx9:go:0:60000", "dx8render", "dx8renderex",
          "copy:spare.dll:bin\\Orvex.dll", "waitcore:dx9:1500", "dx8render"},
         "host.out");
     ASSERT_NE(host, nullptr);
     DWORD pid = GetProcessId(host);
+    EXPECT_TRUE(WaitUntil([&] { return !listener.From(pid).empty(); }, 60000));
+    WriteFileBytes(game.File("go"), "");
     Lines out = game.Wait(host, "host.out");
     ASSERT_EQ(out.size(), 8u);
-    EXPECT_EQ(out[2], "waitcore absent");
-    EXPECT_EQ(out[6], "waitcore absent");  // never tried again, not even with a good file
+    EXPECT_EQ(out[2], "renderuntil 1");
+    EXPECT_EQ(out[6], "waitcore absent");
     EXPECT_TRUE(game.CoreCalls().empty());
-    Sleep(200);  // let the listener drain
+    ASSERT_TRUE(listener.Drain(60000));
     EXPECT_EQ(listener.From(pid), Lines{"load Orvex failed\n"});
 }
 
@@ -55,9 +60,13 @@ TEST(Loader, UnloadableModuleIsGivenUpWithOneDebuggerMessage) {
 // of core calls starts with the entries of oneRound (prefixes of the recorded lines).
 void ExpectRetriedAndUnloaded(const char* core, const Lines& oneRound) {
     GameDir game(core);
-    Lines out =
-        game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500", "dx9render", "dx9render"});
-    ASSERT_EQ(out[2], "waitcore absent");
+    const std::string threeRounds = std::to_string(oneRound.size() * 3);
+    Lines out = game.RunHost({"load", "init:1234:7:9:30:2",
+                              "renderuntil:dx9:bin\\core_calls.log:" + threeRounds + ":60000",
+                              "dx9render", "loginstate"});
+    ASSERT_EQ(out.size(), 5u) << core;
+    ASSERT_EQ(out[2], "renderuntil 1") << core;
+    EXPECT_EQ(out[4], "loginstate 0") << core;  // never attached
     Lines calls = game.CoreCalls();
     ASSERT_GE(calls.size(), oneRound.size() * 3) << core;
     ASSERT_EQ(calls.size() % oneRound.size(), 0u) << core;
@@ -87,9 +96,11 @@ TEST(Loader, CoreMissingAnExportIsUnloadedBeforeItIsInitialized) {
 
 TEST(Loader, FailedAttemptsThenAGoodCoreAttaches) {
     GameDir game("TestCoreInitFails.dll");
-    // A failed core is unloaded, so its file can be replaced while the game runs.
-    Lines out = RenderThenSwapInAGoodCore(game);
+    // A failed core is unloaded, so its file can be replaced while the game runs: here
+    // after two failed rounds of three calls each.
+    Lines out = RenderThenSwapInAGoodCore(game, "renderuntil:dx9:bin\\core_calls.log:6:60000");
     ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[2], "renderuntil 1");
     EXPECT_EQ(out[3], "copy 1");
     EXPECT_EQ(out[4], "waitcore loaded");
 }

@@ -25,10 +25,17 @@ TEST(UpdateResult, StartZeroKeepsTheCoreFromLoading) {
         ASSERT_TRUE(server.Start(8008));
         server.Respond(ScriptedResponse::Ok(ManifestStarting(start)));
         GameDir game;
-        Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:3000"});
-        ASSERT_EQ(out.size(), 3u);
-        EXPECT_EQ(out[2], "waitcore absent") << "start=\"" << start << "\"";
+        // The game renders on through the whole run, and a while after it reported.
+        HANDLE host = game.StartHost(
+            {"load", "init:1234:7:9:30:2", "renderuntil:dx9:go:0:60000", "waitcore:dx9:1500"},
+            "host.out");
         // No local version: the manifest, then the package it names.
+        EXPECT_TRUE(WaitUntil([&] { return server.RequestCount() >= 2; }, 60000));
+        EXPECT_TRUE(game.WaitForNoUpdateRun(60000));
+        WriteFileBytes(game.File("go"), "");
+        Lines out = game.Wait(host, "host.out");
+        ASSERT_EQ(out.size(), 4u);
+        EXPECT_EQ(out[3], "waitcore absent") << "start=\"" << start << "\"";
         std::vector<ReceivedRequest> requests = server.Requests();
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_EQ(requests[1].target.compare(0, 11, "/p.7z?rand="), 0) << requests[1].target;
@@ -151,16 +158,17 @@ TEST(UpdateResult, UnloadWhileTheUpdaterRunsIsSafe) {
     ASSERT_TRUE(server.Start());
     GameDir game;
     HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "unload", "loaded",
-                                  "signal:unloaded", "waitfile:go:30000", "sleep:1500", "loaded"},
+                                  "signal:unloaded", "waitfile:go:60000", "waitunloaded:60000"},
                                  "host.out");
     ASSERT_TRUE(WaitUntil([&] { return PathExists(game.File("unloaded")); }, 60000));
+    EXPECT_TRUE(WaitUntil([&] { return server.RequestCount() >= 1; }, 60000));
     server.Release();
     WriteFileBytes(game.File("go"), "");
     Lines out = game.Wait(host, "host.out");
-    Lines expected = {"load ok",  out.size() > 1 ? out[1] : "",
-                      "unload 1", "loaded 1",
-                      "signal",   "waitfile 1",
-                      "sleep",    "loaded 0"};
+    Lines expected = {"load ok",       out.size() > 1 ? out[1] : "",
+                      "unload 1",      "loaded 1",
+                      "signal",        "waitfile 1",
+                      "waitunloaded 1"};
     EXPECT_EQ(out, expected);
     EXPECT_EQ(game.Lines("game_info.log").size(), 1u);
 }

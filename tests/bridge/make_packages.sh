@@ -24,9 +24,13 @@ mkdir -p "$out/bulk/data" "$out/bulk_patch/data"
 cp "$core" "$out/bulk/Orvex.dll"
 head -c 524288 /dev/zero | tr '\0' a >"$out/a.bin"
 head -c 524288 /dev/zero | tr '\0' b >"$out/b.bin"
+# One writer per tree: a process per file costs more than the files on a slow machine.
+a_files=() b_files=()
 for i in $(seq -w 1 400); do
-  cp "$out/a.bin" "$out/bulk/data/f$i.bin"
-  cp "$out/b.bin" "$out/bulk_patch/data/f$i.bin"
+  a_files+=("$out/bulk/data/f$i.bin")
+  b_files+=("$out/bulk_patch/data/f$i.bin")
 done
+tee "${a_files[@]}" <"$out/a.bin" >/dev/null
+tee "${b_files[@]}" <"$out/b.bin" >/dev/null
 (cd "$out/bulk" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/bulk.7z" .)
 (cd "$out/bulk_patch" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/bulk_patch.7z" .)

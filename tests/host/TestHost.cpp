@@ -152,6 +152,32 @@ void WaitCore(const std::string& dx, long timeoutMs) {
     Out("waitcore absent");
 }
 
+// Does the file (relative to the working directory) have at least `lines` lines? 0: does
+// it exist at all?
+bool HasLines(const std::string& file, long lines) {
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (f == nullptr) return false;
+    long count = 0;
+    for (int c; count < lines && (c = std::fgetc(f)) != EOF;) count += c == '\n';
+    std::fclose(f);
+    return count >= lines;
+}
+
+// Waits (rendering every 20 ms, when a render export is given) until the file has the lines:
+// how a test waits for what the updater or the core does, on a machine of any speed.
+bool AwaitLines(const std::string& dx, const std::string& file, long lines, long timeoutMs) {
+    UINT32(WINAPI * render)() = nullptr;
+    if (!dx.empty())
+        render = Proc<UINT32(WINAPI*)()>(dx == "dx8" ? "OrvexDx8Render" : "OrvexDx9Render");
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (render != nullptr) render();
+        if (HasLines(file, lines)) return true;
+        if (GetTickCount() - start >= static_cast<DWORD>(timeoutMs)) return false;
+        Sleep(20);
+    }
+}
+
 void Run(const std::string& command) {
     std::vector<std::string> a = Split(command);
     const std::string& c = a[0];
@@ -297,6 +323,17 @@ void Run(const std::string& command) {
             Sleep(10);
         }
         Out("waitfile %d", GetFileAttributesA(a[1].c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
+    } else if (c == "waitlines") {  // waitlines:<file>:<lines>:<timeout ms>
+        Out("waitlines %d", AwaitLines("", a[1], Num(a, 2), Num(a, 3, 60000)) ? 1 : 0);
+    } else if (c == "renderuntil") {  // renderuntil:<dx8|dx9>:<file>:<lines>:<timeout ms>
+        Out("renderuntil %d", AwaitLines(a[1], a[2], Num(a, 3), Num(a, 4, 60000)) ? 1 : 0);
+    } else if (c == "waitunloaded") {  // waitunloaded:<timeout ms>: the bridge is unmapped
+        DWORD start = GetTickCount();
+        while (GetModuleHandleW(L"OrvexBridge.dll") != nullptr &&
+               GetTickCount() - start < static_cast<DWORD>(Num(a, 1, 60000))) {
+            Sleep(10);
+        }
+        Out("waitunloaded %d", GetModuleHandleW(L"OrvexBridge.dll") == nullptr ? 1 : 0);
     } else if (c == "hold") {  // hold:<file>: others may read it but not write it, until exit
         HANDLE held = CreateFileW(Wide(a[1]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,5 +1,9 @@
 #include "support/DebugOutputListener.h"
 
+#include <algorithm>
+
+#include "support/TestPaths.h"
+
 DebugOutputListener::DebugOutputListener() {
     bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
     dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
@@ -41,4 +45,16 @@ std::vector<std::string> DebugOutputListener::From(DWORD processId) {
         if (m.first == processId) out.push_back(m.second);
     }
     return out;
+}
+
+bool DebugOutputListener::Drain(DWORD timeoutMs) {
+    static int drains = 0;
+    const std::string marker = "drain " + std::to_string(++drains) + "\n";
+    OutputDebugStringA(marker.c_str());
+    return WaitUntil(
+        [&] {
+            std::vector<std::string> own = From(GetCurrentProcessId());
+            return std::find(own.begin(), own.end(), marker) != own.end();
+        },
+        timeoutMs);
 }

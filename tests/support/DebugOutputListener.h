@@ -20,6 +20,10 @@ class DebugOutputListener {
     bool Ready() const { return ready_; }
     // Messages received so far from the given process.
     std::vector<std::string> From(DWORD processId);
+    // Waits until every message sent before the call has been received: messages are
+    // taken one at a time, so once one of this process's own has come, all earlier ones
+    // have. False when timeoutMs passed first.
+    bool Drain(DWORD timeoutMs);
 
   private:
     void Listen();

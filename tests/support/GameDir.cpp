@@ -1,5 +1,7 @@
 #include "support/GameDir.h"
 
+#include <memory>
+
 #include "support/TestPaths.h"
 
 namespace {
@@ -69,6 +71,18 @@ std::vector<std::string> GameDir::Wait(HANDLE process, const std::string& outNam
 std::vector<std::string> GameDir::RunHost(const std::vector<std::string>& commands,
                                           const std::string& outName, DWORD timeoutMs) {
     return Wait(StartHost(commands, outName), outName, timeoutMs);
+}
+
+bool GameDir::WaitForNoUpdateRun(DWORD timeoutMs) const {
+    std::wstring name = File("OrvexBridge.dll");
+    for (wchar_t& c : name) c = c == L'\\' ? L'/' : c;
+    std::unique_ptr<void, decltype(&CloseHandle)> mutex(
+        OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()), &CloseHandle);
+    if (mutex == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND;  // gone with the run
+    DWORD result = WaitForSingleObject(mutex.get(), timeoutMs);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
+    ReleaseMutex(mutex.get());  // taken only to see it free
+    return true;
 }
 
 std::vector<std::string> Starting(const std::vector<std::string>& lines,
