@@ -31,12 +31,15 @@ if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ &&
 fi
 
 # The shipped DLL is i686. Tests run the same code built for x86_64 under wine64: the
-# machines here cannot execute 32-bit programs, so 32-bit wine does not start.
+# machines here cannot execute 32-bit programs, so 32-bit wine does not start. The i686
+# build's tests run in an emulated x86 machine, whose image debootstrap and e2fsprogs make
+# (tools/i686-vm.sh).
 # nginx is the main job's update server, started on its own config, never as a service.
 # openssl makes and uses the signing keys of the publisher and the signed-update tests.
 packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 7zip python3 curl cmake googletest dpkg-dev nginx openssl)
+  wine wine64 7zip python3 curl cmake googletest dpkg-dev nginx openssl
+  qemu-system-x86 debootstrap e2fsprogs)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
