@@ -108,12 +108,6 @@ struct Hosts {
     }
 };
 
-std::wstring MutexNameFor(const GameDir& game) {
-    std::wstring name = game.File("OrvexBridge.dll");
-    for (wchar_t& c : name) c = c == L'\\' ? L'/' : c;
-    return name;
-}
-
 void ExpectInstalled(const GameDir& game) {
     EXPECT_EQ(ReadFileBytes(game.File("bin\\Orvex.dll")),
               ReadFileBytes(ArtifactDir() + L"\\TestCore.dll"));
@@ -214,7 +208,7 @@ TEST(Exclusion, AGameKilledWhileUpdatingBlocksNoLaterRun) {
     Hosts hosts{game};
     hosts.Start(0);
     ASSERT_TRUE(WaitUntil([&] { return server.InFlight() == 1; }, 60000));
-    ScopedKernelHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, MutexNameFor(game).c_str()));
+    ScopedKernelHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, game.UpdateMutexName().c_str()));
     ASSERT_TRUE(mutex.Valid());
     ASSERT_EQ(WaitForSingleObject(mutex.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     hosts.Kill(0);
@@ -239,8 +233,8 @@ TEST(Exclusion, OnlyAFirstInstanceWaitsForItsOwnManifest) {
             WriteFileBytes(game.File("asked"), "");
             server.WaitReleased();
         }));
-        ScopedKernelHandle keeper(later ? CreateMutexW(nullptr, FALSE, MutexNameFor(game).c_str())
-                                        : nullptr);
+        ScopedKernelHandle keeper(
+            later ? CreateMutexW(nullptr, FALSE, game.UpdateMutexName().c_str()) : nullptr);
         Hosts hosts{game};
         hosts.Start(0, "waitfile:asked:60000");
         ASSERT_TRUE(WaitUntil([&] { return hosts.Signalled(0, "waited"); }, 60000));

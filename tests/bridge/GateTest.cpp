@@ -8,19 +8,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The update mutex's name: the library's path with "/" for every "\".
-std::wstring MutexNameFor(const GameDir& game) {
-    std::wstring name = game.File("OrvexBridge.dll");
-    for (wchar_t& c : name) {
-        if (c == L'\\') c = L'/';
-    }
-    return name;
-}
-
 TEST(Gate, ALaterProcessWaitsWhileAnotherHoldsTheUpdateMutex) {
     GameDir game;
     // This test process plays the part of another game still updating.
-    HANDLE holder = CreateMutexW(nullptr, TRUE, MutexNameFor(game).c_str());
+    HANDLE holder = CreateMutexW(nullptr, TRUE, game.UpdateMutexName().c_str());
     ASSERT_NE(holder, nullptr);
     ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     HANDLE host = game.StartHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:1500",
@@ -42,7 +33,7 @@ TEST(Gate, FirstInstanceLoadsOnceItsUpdaterReports) {
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2], "waitcore loaded");
     // Its updater reported, so the mutex is released: a later game is not held up.
-    HANDLE probe = CreateMutexW(nullptr, FALSE, MutexNameFor(game).c_str());
+    HANDLE probe = CreateMutexW(nullptr, FALSE, game.UpdateMutexName().c_str());
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     CloseHandle(probe);
 }

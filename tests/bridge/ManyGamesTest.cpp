@@ -179,12 +179,6 @@ int FilesWith(const GameDir& game, char content) {
     return count;
 }
 
-std::wstring MutexNameFor(const GameDir& game) {
-    std::wstring name = game.File("OrvexBridge.dll");
-    for (wchar_t& c : name) c = c == L'\\' ? L'/' : c;
-    return name;
-}
-
 // A game killed while it downloads the patch, or while it copies the patch's files over the
 // installation. The next game (the mutex kept open here, as by another running game, so it
 // is handed over abandoned) clears the leftovers, patches again and loads.
@@ -210,7 +204,7 @@ TEST(ManyGames, AGameKilledMidPatchLeavesTheNextRunToCompleteIt) {
         } else {
             ASSERT_TRUE(WaitUntil([&] { return server.InFlight() == 1; }, 60000));
         }
-        kept.Reset(OpenMutexW(SYNCHRONIZE, FALSE, MutexNameFor(game).c_str()));
+        kept.Reset(OpenMutexW(SYNCHRONIZE, FALSE, game.UpdateMutexName().c_str()));
         TerminateProcess(victim, 9);
         WaitForSingleObject(victim, 10000);
         CloseHandle(victim);

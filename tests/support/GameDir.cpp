@@ -1,7 +1,6 @@
 #include "support/GameDir.h"
 
-#include <memory>
-
+#include "support/ScopedHandle.h"
 #include "support/TestPaths.h"
 
 namespace {
@@ -73,15 +72,19 @@ std::vector<std::string> GameDir::RunHost(const std::vector<std::string>& comman
     return Wait(StartHost(commands, outName), outName, timeoutMs);
 }
 
-bool GameDir::WaitForNoUpdateRun(DWORD timeoutMs) const {
+std::wstring GameDir::UpdateMutexName() const {
     std::wstring name = File("OrvexBridge.dll");
     for (wchar_t& c : name) c = c == L'\\' ? L'/' : c;
-    std::unique_ptr<void, decltype(&CloseHandle)> mutex(
-        OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()), &CloseHandle);
-    if (mutex == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND;  // gone with the run
-    DWORD result = WaitForSingleObject(mutex.get(), timeoutMs);
+    return name;
+}
+
+bool GameDir::WaitForNoUpdateRun(DWORD timeoutMs) const {
+    ScopedKernelHandle mutex(
+        OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, UpdateMutexName().c_str()));
+    if (!mutex) return GetLastError() == ERROR_FILE_NOT_FOUND;  // gone with the run
+    DWORD result = WaitForSingleObject(mutex.Get(), timeoutMs);
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
-    ReleaseMutex(mutex.get());  // taken only to see it free
+    ReleaseMutex(mutex.Get());  // taken only to see it free
     return true;
 }
 

@@ -34,6 +34,9 @@ class GameDir {
     std::vector<std::string> Wait(HANDLE process, const std::string& outName,
                                   DWORD timeoutMs = 120000);
 
+    // The installation's update mutex name: the bridge's path with "/" for every "\".
+    std::wstring UpdateMutexName() const;
+
     // Waits until no update run holds this installation's lock (the named update mutex,
     // which a first instance's updater owns for its whole run, and which is gone once no
     // game has it open); false when timeoutMs passed first.
