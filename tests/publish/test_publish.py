@@ -76,12 +76,12 @@ class NameRules(unittest.TestCase):
             self.assertEqual(names.dll_accepts(quoted[1:-1]), verdict == "accept", quoted)
 
     def test_unsafe_and_over_long_release_files_are_refused_by_name(self):
-        # The limit for these options: 259 - 200 - len(".download") = 50 characters.
-        long_ok, too_long = "d/" + "f" * 48, "d/" + "f" * 49
-        self.assertIsNone(names.refusal(long_ok.split("/"), 50))
+        # The limit for these options: 259 - 200 - 23 (the staging tree beside bin) = 36.
+        long_ok, too_long = "d/" + "f" * 34, "d/" + "f" * 35
+        self.assertIsNone(names.refusal(long_ok.split("/"), 36))
         cases = [("CON.txt", "device name"), ("a:b", "cannot hold"), ("x.", "drops"),
                  ("sub\\file", "backslash"), ("caf\u00e9.txt", "ASCII"),
-                 (too_long, "51 characters")]
+                 (too_long, "37 characters")]
         for name, reason in cases:
             work = Workspace({"1.0.0": {"Orvex.dll": b"core", name: b"x"}},
                              {"base_url": "http://h", "versions": ["1.0.0"]})

@@ -70,19 +70,18 @@ def _arguments(argv):
                         "backslash included (default %(default)s). Names that would not fit "
                         "the bridge's 260-character paths below it are refused")
     parser.add_argument("--max-temp-path", type=int, default=names.DEFAULT_MAX_TEMP_PATH,
-                        metavar="N", help="the longest temporary directory on a player's "
-                        "machine (%%TEMP%% with its trailing backslash), where patches are "
-                        "unpacked (default %(default)s)")
+                        metavar="N", help="accepted for older scripts; the bridge now unpacks "
+                        "beside its installation, so only --max-install-path limits names")
     parser.add_argument("--7zz", dest="sevenzip", default="7zz", metavar="PROGRAM",
                         help="the 7zz program to pack with (default: 7zz on PATH)")
     parser.add_argument("--signing-key", metavar="FILE",
                         help="the private key (signing_key.pem from keygen) to sign the "
                         "documents with; without it no .sig files are written")
     args = parser.parse_args(argv)
-    limit = names.longest_name(args.max_install_path, args.max_temp_path)
-    if args.max_install_path < 4 or args.max_temp_path < 4 or limit < 1:
-        parser.error("--max-install-path and --max-temp-path leave no room for a file name "
-                     "in a 260-character path")
+    limit = names.longest_name(args.max_install_path)
+    if args.max_install_path < 4 or limit < 1:
+        parser.error("--max-install-path leaves no room for a file name in a 260-character "
+                     "path")
     return args, limit
 
 

@@ -7,15 +7,17 @@ publisher refuses them up front, plus the names that would install under another
 overflow the bridge's 260-character path buffers.
 """
 
-# Where the bridge puts the patch: <temp>\ZTUpdateAplldr.old\<name> is the longest of its
-# trees (the unpacked patch sits in <temp>\ZTUpdateAplldr\<name>).
-PATCH_BACKUP_TREE = "ZTUpdateAplldr.old"
-# A repair downloads to <installation>\<name>.download before it replaces the file.
-REPAIR_SUFFIX = ".download"
+# Where the bridge works on a release: beside its installation folder <bridge>\bin\ it
+# unpacks a package or patch into <bridge>\OrvexBridge.update\staging\<name>, the longest
+# path it builds from a name (its backups and repair downloads sit in sibling folders with
+# shorter names).
+STAGING_TREE = "\\OrvexBridge.update\\staging\\"
+STAGING_EXTRA = len(STAGING_TREE) - len("\\bin\\")
 # Paths live in buffers of 260 UTF-16 units, the terminator included.
 MAX_PATH_CHARS = 259
 
 DEFAULT_MAX_INSTALL_PATH = 160
+# Accepted for scripts written for older bridges, which unpacked patches in %TEMP%.
 DEFAULT_MAX_TEMP_PATH = 64
 
 _INVALID = set(':*?"<>|')
@@ -55,14 +57,11 @@ def dll_accepts(name):
     return ends_in_name
 
 
-def longest_name(max_install_path, max_temp_path):
+def longest_name(max_install_path):
     """The longest installed name (in characters, separators included) that fits every path
     the bridge builds from it, for installation directories (the bin folder with its
-    trailing backslash) of up to max_install_path characters and temporary directories (with
-    their trailing backslash) of up to max_temp_path."""
-    by_install = MAX_PATH_CHARS - max_install_path - len(REPAIR_SUFFIX)
-    by_patch = MAX_PATH_CHARS - max_temp_path - len(PATCH_BACKUP_TREE) - 1
-    return min(by_install, by_patch)
+    trailing backslash) of up to max_install_path characters."""
+    return MAX_PATH_CHARS - max_install_path - STAGING_EXTRA
 
 
 def refusal(parts, limit):
@@ -88,6 +87,6 @@ def refusal(parts, limit):
         return "is a name the bridge refuses; rename it"
     if len(name) > limit:
         return (f"is {len(name)} characters long once installed; at most {limit} fit the "
-                "bridge's 260-character paths for the --max-install-path and "
-                "--max-temp-path given: shorten it or its folders")
+                "bridge's 260-character paths for the --max-install-path given: shorten it "
+                "or its folders")
     return None
