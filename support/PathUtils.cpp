@@ -1,9 +1,9 @@
 #include "support/PathUtils.h"
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <utility>
 
 #include "support/ScopedHandle.h"
 
@@ -12,6 +12,54 @@ namespace {
 constexpr size_t kBufferChars = MAX_PATH;  // terminator included
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsDotEntry(const wchar_t* name) {
+    return StrCmpW(name, L".") == 0 || StrCmpW(name, L"..") == 0;
+}
+
+bool DeleteEntry(const std::wstring& path, DWORD attributes);
+
+// Deletes everything below dir; true when all of it went. The names are read before any is
+// deleted, so the listing never runs over entries removed under it.
+bool DeleteChildren(const std::wstring& dir) {
+    std::wstring prefix = dir;
+    if (prefix.empty() || !IsSeparator(prefix.back())) prefix += L'\\';
+    std::vector<std::pair<std::wstring, DWORD>> children;
+    {
+        WIN32_FIND_DATAW data;
+        ScopedFind find(FindFirstFileW((prefix + L"*").c_str(), &data));
+        if (!find) return false;
+        do {
+            if (!IsDotEntry(data.cFileName)) {
+                children.emplace_back(prefix + data.cFileName, data.dwFileAttributes);
+            }
+        } while (FindNextFileW(find.Get(), &data));
+    }  // closed before the directory itself is removed
+    bool whole = true;
+    for (const auto& child : children) {
+        whole = DeleteEntry(child.first, child.second) && whole;
+    }
+    return whole;
+}
+
+// Deletes one file, or one directory with its contents; a failure leaves that entry and
+// goes on with the rest. A reparse point (a junction or link) is removed as a link only: its
+// target lies outside the tree, and setting attributes through it would change the target.
+bool DeleteEntry(const std::wstring& path, DWORD attributes) {
+    bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    bool readOnly = !link && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool removed;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        bool emptied = link || DeleteChildren(path);
+        removed = RemoveDirectoryW(path.c_str()) != 0 && emptied;
+    } else {
+        removed = DeleteFileW(path.c_str()) != 0;
+    }
+    // What stays keeps the attributes it had.
+    if (readOnly && !removed) SetFileAttributesW(path.c_str(), attributes);
+    return removed;
+}
 
 }  // namespace
 
@@ -61,21 +109,10 @@ void CreateDirectoryPath(const wchar_t* path) {
 bool DeleteDirectoryTree(const wchar_t* path) {
     if (path == nullptr) return false;
     size_t length = wcsnlen(path, kBufferChars);
-    if (length + 2 >= kBufferChars) return false;
-
-    // The shell takes a list of names ended by an empty name: path, NUL, NUL.
-    wchar_t buffer[kBufferChars] = {};
-    if (wcscpy_s(buffer, kBufferChars, path) != 0) return false;
-    buffer[length + 1] = L'\0';  // the secure copy may have filled the tail
-
-    SHFILEOPSTRUCTW operation = {};
-    operation.hwnd = nullptr;
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = buffer;
-    operation.pTo = nullptr;
-    // No FOF_ALLOWUNDO: the tree is gone for good, not moved to the recycle bin.
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    return SHFileOperationW(&operation) == 0;
+    if (length >= kBufferChars) return false;
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return DeleteEntry(std::wstring(path, length), attributes);
 }
 
 void CollectFiles(const std::wstring& dir, std::vector<std::wstring>& list) {
@@ -83,7 +120,7 @@ void CollectFiles(const std::wstring& dir, std::vector<std::wstring>& list) {
     ScopedFind find(FindFirstFileW((dir + L"\\*.*").c_str(), &data));
     if (!find) return;
     do {
-        if (StrCmpW(data.cFileName, L".") == 0 || StrCmpW(data.cFileName, L"..") == 0) continue;
+        if (IsDotEntry(data.cFileName)) continue;
         std::wstring child = dir + L"\\" + data.cFileName;
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             CollectFiles(child, list);

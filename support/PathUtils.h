@@ -23,9 +23,11 @@ bool FileExists(const wchar_t* path);
 // characters, or 258 when a separator must be appended, creates nothing.
 void CreateDirectoryPath(const wchar_t* path);
 
-// Deletes the file or directory tree at the path permanently through the shell. False when
-// the shell reports a failure, or when the path is longer than 257 characters (the shell's
-// source list needs two terminators after it).
+// Deletes the file or directory tree at the path permanently, read-only entries included,
+// without any user interface. A junction or link inside the tree is removed, never followed.
+// An entry that cannot be deleted (a file held open) stays and the rest is still deleted.
+// True only when nothing is left; false as well for a missing path and for a path longer
+// than 259 characters, which the platform's plain calls would not reach either.
 bool DeleteDirectoryTree(const wchar_t* path);
 
 // Appends the full path of every file below dir, depth-first: each subdirectory's files

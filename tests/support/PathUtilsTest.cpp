@@ -183,53 +183,103 @@ TEST_F(PathUtils, CreateDirectoryPathRefusesPathsThatDoNotFit) {
     EXPECT_EQ(watch.Calls(), 0);
 }
 
-TEST_F(PathUtils, DeleteDirectoryTreeRemovesANestedTree) {
-    std::wstring tree = dir_ + L"\\tree";
+// A tree of every kind of entry the walk meets: nested and empty directories, read-only and
+// hidden files, a read-only directory holding a read-only file. The given file is left
+// writable so a test can hold it open.
+void MakeTree(const std::wstring& tree) {
     CreateDirectoryPath((tree + L"\\s\\t").c_str());
     CreateDirectoryPath((tree + L"\\empty").c_str());
-    ASSERT_TRUE(WriteFileBytes(tree + L"\\a.dll", "a"));
-    ASSERT_TRUE(WriteFileBytes(tree + L"\\s\\b.txt", "b"));
-    ASSERT_TRUE(WriteFileBytes(tree + L"\\s\\t\\c.dll", "c"));
+    CreateDirectoryPath((tree + L"\\ro").c_str());
+    const struct {
+        const wchar_t* name;
+        DWORD attributes;
+    } files[] = {
+        {L"\\a.dll", FILE_ATTRIBUTE_NORMAL},
+        {L"\\s\\b.txt", FILE_ATTRIBUTE_READONLY},
+        {L"\\s\\held.dll", FILE_ATTRIBUTE_NORMAL},
+        {L"\\s\\t\\c.dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
+        {L"\\ro\\d.dll", FILE_ATTRIBUTE_READONLY},
+        {L"\\z.txt", FILE_ATTRIBUTE_READONLY},
+    };
+    for (const auto& file : files) {
+        ASSERT_TRUE(WriteFileBytes(tree + file.name, "x"));
+        ASSERT_TRUE(SetFileAttributesW((tree + file.name).c_str(), file.attributes));
+    }
+    ASSERT_TRUE(SetFileAttributesW((tree + L"\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
+}
+
+std::vector<std::string> FileNames(const std::wstring& dir) {
+    std::vector<std::string> names;
+    for (const auto& file : FileTreeBytes(dir)) names.push_back(file.first);
+    return names;
+}
+
+TEST_F(PathUtils, DeleteDirectoryTreeRemovesANestedTreeWithReadOnlyEntries) {
     // Neighbours sharing the name's prefix must survive.
     std::wstring neighbour = dir_ + L"\\tree.old";
     ASSERT_TRUE(CreateDirectoryW(neighbour.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(neighbour + L"\\d.dll", "d"));
     ASSERT_TRUE(WriteFileBytes(dir_ + L"\\tree2", "e"));
 
-    EXPECT_TRUE(DeleteDirectoryTree(tree.c_str()));
-    EXPECT_FALSE(PathExists(tree));
+    for (const wchar_t* suffix : {L"", L"\\"}) {
+        std::wstring tree = dir_ + L"\\tree";
+        ASSERT_NO_FATAL_FAILURE(MakeTree(tree));
+        EXPECT_TRUE(DeleteDirectoryTree((tree + suffix).c_str())) << "suffix " << Narrow(suffix);
+        EXPECT_FALSE(PathExists(tree)) << "suffix " << Narrow(suffix);
+    }
     EXPECT_TRUE(FileExists((neighbour + L"\\d.dll").c_str()));
     EXPECT_TRUE(FileExists((dir_ + L"\\tree2").c_str()));
 }
 
-TEST_F(PathUtils, DeleteDirectoryTreeRemovesASingleFile) {
-    std::wstring file = dir_ + L"\\patch.7z";
-    ASSERT_TRUE(WriteFileBytes(file, "7z"));
-    EXPECT_TRUE(DeleteDirectoryTree(file.c_str()));
-    EXPECT_FALSE(PathExists(file));
-    EXPECT_TRUE(PathExists(dir_));
+TEST_F(PathUtils, DeleteDirectoryTreeLeavesAFileHeldOpenAndDeletesTheRest) {
+    std::wstring tree = dir_ + L"\\tree";
+    ASSERT_NO_FATAL_FAILURE(MakeTree(tree));
+    std::wstring heldPath = tree + L"\\s\\held.dll";
+    {
+        ScopedFile held(CreateFileW(heldPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held.Valid());
+        EXPECT_FALSE(DeleteDirectoryTree(tree.c_str()));
+    }
+    EXPECT_EQ(FileNames(tree), std::vector<std::string>{"s\\held.dll"});
+    EXPECT_FALSE(PathExists(tree + L"\\s\\t"));
+    EXPECT_FALSE(PathExists(tree + L"\\ro"));
+    EXPECT_TRUE(DeleteDirectoryTree(tree.c_str())) << "once closed it goes too";
+    EXPECT_FALSE(PathExists(tree));
+}
+
+TEST_F(PathUtils, DeleteDirectoryTreeRemovesASingleFileOnly) {
+    for (DWORD attributes : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY}) {
+        std::wstring file = dir_ + L"\\patch.7z";
+        ASSERT_TRUE(WriteFileBytes(file, "7z"));
+        ASSERT_TRUE(SetFileAttributesW(file.c_str(), attributes));
+        EXPECT_TRUE(DeleteDirectoryTree(file.c_str())) << attributes;
+        EXPECT_FALSE(PathExists(file)) << attributes;
+        EXPECT_TRUE(PathExists(dir_));
+    }
 }
 
 TEST_F(PathUtils, DeleteDirectoryTreeOfAMissingPathFails) {
     std::wstring keep = dir_ + L"\\keep.txt";
     ASSERT_TRUE(WriteFileBytes(keep, "keep"));
     EXPECT_FALSE(DeleteDirectoryTree((dir_ + L"\\missing").c_str()));
+    EXPECT_FALSE(DeleteDirectoryTree(L""));
     EXPECT_EQ(ReadFileBytes(keep), "keep");
 }
 
-TEST_F(PathUtils, DeleteDirectoryTreeRefusesPathsLongerThan257) {
+TEST_F(PathUtils, DeleteDirectoryTreeRefusesPathsLongerThan259) {
     InvalidParameterWatch watch;
-    std::wstring fits = PathOfLength(dir_, 257, L".bin");
-    std::wstring tooLong = PathOfLength(dir_, 258, L".bin");
+    std::wstring fits = PathOfLength(dir_, 259, L".bin");
+    std::wstring tooLong = PathOfLength(dir_, 260, L".bin");
     ASSERT_TRUE(WriteFileBytes(fits, "a"));
-    ASSERT_TRUE(WriteFileBytes(tooLong, "b"));
+    ASSERT_TRUE(WriteFileBytes(Extended(tooLong), "b"));
 
     EXPECT_FALSE(DeleteDirectoryTree(tooLong.c_str()));
-    EXPECT_TRUE(FileExists(tooLong.c_str()));
+    EXPECT_TRUE(PathExists(Extended(tooLong)));
     EXPECT_TRUE(DeleteDirectoryTree(fits.c_str()));
     EXPECT_FALSE(PathExists(fits));
-    EXPECT_TRUE(FileExists(tooLong.c_str()));
-    // Far too long as well: refused before any copy is tried.
+    EXPECT_TRUE(PathExists(Extended(tooLong)));
+    // Far too long as well: refused before anything is touched.
     std::wstring huge = dir_ + L"\\" + std::wstring(200, L'h') + L"\\" + std::wstring(200, L'h');
     EXPECT_FALSE(DeleteDirectoryTree(huge.c_str()));
     CreateDirectoryPath(huge.c_str());

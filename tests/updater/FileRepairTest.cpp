@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -172,6 +173,19 @@ TEST_F(Repair, LockedFileIsLeftAsItWas) {
 // Slow (each try waits out the session's receive time-out), so a group of its own.
 class StalledRepair : public Repair {};
 
+// Sets ORVEX_SEAM_REPAIR_DEADLINE_MS, which the test build's RepairPassDeadlineMs() reads,
+// while alive.
+class ShortRepairDeadline {
+  public:
+    explicit ShortRepairDeadline(const wchar_t* ms) { SetEnvironmentVariableW(kName, ms); }
+    ~ShortRepairDeadline() { SetEnvironmentVariableW(kName, nullptr); }
+    ShortRepairDeadline(const ShortRepairDeadline&) = delete;
+    ShortRepairDeadline& operator=(const ShortRepairDeadline&) = delete;
+
+  private:
+    static constexpr const wchar_t* kName = L"ORVEX_SEAM_REPAIR_DEADLINE_MS";
+};
+
 TEST_F(StalledRepair, BodyIsBoundedToo) {
     // Half the body, then a pause longer than the receive time-out. The server serves one
     // connection at a time, so the pause also bounds how long the next try waits for it.
@@ -182,6 +196,36 @@ TEST_F(StalledRepair, BodyIsBoundedToo) {
     Mark("f.dat", "/f.dat");
     RepairFiles();
     ExpectBoundedFailure("stalled body", 0);  // the time-out's code differs by platform
+}
+
+TEST_F(StalledRepair, PassStopsAtItsDeadlineAndLeavesTheRestAlone) {
+    // A host that takes the connection and the request and never answers.
+    ScriptedResponse silent = ScriptedResponse::Ok(kGood);
+    silent.answerDelayMs = 600000;
+    server.Respond(silent);
+    constexpr int kFiles = 50;
+    auto name = [](int i) { return "f" + std::to_string(i) + ".dat"; };
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(WriteFileBytes(Installed(name(i)), kOld));
+        Mark(name(i), "/" + name(i));
+    }
+
+    ShortRepairDeadline deadline(L"3000");
+    ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(RepairFiles());
+    // A 3 s pass whose last try is clamped to the time left; unclamped, the first try alone
+    // would wait out the 10 s receive time-out, and the whole pass 50 x 3 of them.
+    EXPECT_LT(GetTickCount64() - start, 9000u);
+
+    std::vector<std::string> lines = ReadLines(dir + L"\\bx.log");
+    ASSERT_GE(lines.size(), 2u) << "at least one failed try, then the deadline";
+    EXPECT_EQ(lines.back(), "repair pass deadline reached(50)");
+    std::vector<int> codes = Codes();
+    EXPECT_TRUE(std::all_of(codes.begin(), codes.end() - 1, [](int c) { return c > 0; }));
+    for (int i = 0; i < kFiles; ++i) {
+        EXPECT_EQ(ReadFileBytes(Installed(name(i))), kOld) << name(i);
+        EXPECT_FALSE(PathExists(Installed(name(i) + ".download"))) << name(i);
+    }
 }
 
 }  // namespace

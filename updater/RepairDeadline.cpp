@@ -1,0 +1,3 @@
+#include "updater/RepairDeadline.h"
+
+DWORD RepairPassDeadlineMs() { return kRepairPassDeadlineMs; }
