@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <set>
+#include <vector>
 
 #include "installation/FileChange.h"
 #include "installation/VersionRecord.h"
-#include "support/FileDigest.h"
+#include "support/ScopedHandle.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
 #include "support/RelativePath.h"
@@ -33,10 +35,32 @@ std::wstring Installed(const InstallLayout& layout, const std::wstring& name) {
     return layout.installDir + name;
 }
 
+ScopedFile OpenToCompare(const std::wstring& path) {
+    return ScopedFile(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// True when both files can be read and hold the same bytes; stops at the first difference.
 bool SameBytes(const std::wstring& a, const std::wstring& b) {
-    char digestA[33], digestB[33];
-    return Md5OfFile(digestA, a.c_str()) != 0 && Md5OfFile(digestB, b.c_str()) != 0 &&
-           std::string(digestA) == digestB;
+    ScopedFile fileA = OpenToCompare(a);
+    ScopedFile fileB = OpenToCompare(b);
+    LARGE_INTEGER sizeA = {}, sizeB = {};
+    if (!fileA || !fileB || !GetFileSizeEx(fileA.Get(), &sizeA) ||
+        !GetFileSizeEx(fileB.Get(), &sizeB) || sizeA.QuadPart != sizeB.QuadPart)
+        return false;
+    constexpr DWORD kChunk = 64 * 1024;
+    std::vector<char> bufferA(kChunk), bufferB(kChunk);
+    for (LONGLONG left = sizeA.QuadPart; left > 0;) {
+        DWORD want = left < kChunk ? static_cast<DWORD>(left) : kChunk;
+        DWORD gotA = 0, gotB = 0;
+        if (!ReadFile(fileA.Get(), bufferA.data(), want, &gotA, nullptr) ||
+            !ReadFile(fileB.Get(), bufferB.data(), want, &gotB, nullptr) || gotA != want ||
+            gotB != want || std::memcmp(bufferA.data(), bufferB.data(), want) != 0)
+            return false;
+        left -= want;
+    }
+    return true;
 }
 
 // Directories the change must create, shallowest first, the installation directory ("")
@@ -120,9 +144,8 @@ bool Restore(const InstallLayout& layout, const JournalEntry& entry) {
 }  // namespace
 
 void ClearWorkTrees(const InstallLayout& layout) {
-    RemoveWorkTree(layout.stagingDir);
-    RemoveWorkTree(layout.backupDir);
-    RemoveWorkTree(layout.repairDir);
+    // Also what a process that died mid-write left there (a journal never moved into place).
+    if (!JournalExists(layout.journalFile)) RemoveWorkTree(layout.workDir);
 }
 
 bool ApplyChange(const InstallLayout& layout, const ChangeRequest& request) {

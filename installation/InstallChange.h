@@ -33,5 +33,5 @@ bool ApplyChange(const InstallLayout& layout, const ChangeRequest& request);
 // "bx.log"; the journal and the backups are kept then, and the result is false.
 bool RollBackChange(const InstallLayout& layout, const Journal& journal);
 
-// Removes the staging, backup and repair trees of the work area.
+// Removes the whole work area (staging, backups, repair downloads) unless a journal is in it.
 void ClearWorkTrees(const InstallLayout& layout);

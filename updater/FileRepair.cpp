@@ -6,6 +6,9 @@
 #include <string>
 
 #include "http/FileDownload.h"
+#include "installation/FileChange.h"
+#include "installation/InstallChange.h"
+#include "installation/Recovery.h"
 #include "support/FileDigest.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
@@ -20,8 +23,6 @@ namespace {
 constexpr int kTriesPerFile = 3;
 // The shortest a try is given near the deadline, so that it can still finish.
 constexpr DWORD kShortestTryMs = 1000;
-// The download lands beside the target, so the replace stays on one volume.
-constexpr const wchar_t* kDownloadSuffix = L".download";
 
 // The reason of a failed step; a failure that set no code still logs a non-zero one.
 DWORD LastErrorOr(DWORD fallback) {
@@ -55,29 +56,28 @@ DWORD Download(const std::wstring& url, const std::wstring& path,
     return error;
 }
 
-// Moves the verified download over the target. A read-only target is replaced too and
-// stays read-only; on failure the target keeps its content and attributes.
+// Moves the verified download over the target in one step, so a process that dies finds
+// the old file or the new one. A read-only target is replaced too and stays read-only; on
+// failure the target keeps its content and attributes.
 DWORD Replace(const std::wstring& download, const std::wstring& target) {
     DWORD attributes = GetFileAttributesW(target.c_str());
     bool readOnly =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly) SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryPath(GetParentPath(target).c_str());  // the name may add directories
     DWORD error = ERROR_SUCCESS;
-    if (!MoveFileExW(download.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveInstalledFile(download, target)) {
         error = LastErrorOr(ERROR_ACCESS_DENIED);
         DeleteFileW(download.c_str());
     }
-    if (readOnly) SetFileAttributesW(target.c_str(), attributes);
+    if (readOnly) SetInstalledAttributes(target, attributes);
     return error;
 }
 
-// One try: download beside the target, verify, replace. ERROR_SUCCESS or the reason.
+// One try: download into the work area, verify, replace. ERROR_SUCCESS or the reason.
 DWORD RepairOnce(const CheckFileRecord& record, const std::wstring& target,
-                 const DownloadSettings& settings) {
-    std::wstring download = target + kDownloadSuffix;
-    if (download.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-    CreateDirectoryPath(GetParentPath(target).c_str());  // the name may add directories
+                 const std::wstring& download, const DownloadSettings& settings) {
+    if (download.size() >= MAX_PATH || target.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    CreateDirectoryPath(GetParentPath(download).c_str());
     DWORD error = Download(record.remote_file_url, download, settings);
     if (error != ERROR_SUCCESS) return error;
     // The SHA-256 first: a forged file can be made to match the MD5, not this one. Either
@@ -96,14 +96,17 @@ DWORD RepairOnce(const CheckFileRecord& record, const std::wstring& target,
 bool RepairFiles() {
     const ULONGLONG deadline = GetTickCount64() + RepairPassDeadlineMs();
     UpdaterState& state = TheUpdaterState();
-    std::wstring installDir = InstallDirOrDefault();
-    if (installDir.empty()) return true;
+    InstallLayout layout = LayoutForInstallDir(InstallDirOrDefault());
+    // An installation that a dead process left half changed is not repaired file by file.
+    if (layout.installDir.empty() || InstallationHasJournal(layout)) return true;
     auto marked = [](const CheckFileRecord& record) { return record.needs_repair; };
     int notRepaired =
         static_cast<int>(std::count_if(state.checkFiles.begin(), state.checkFiles.end(), marked));
     for (const CheckFileRecord& record : state.checkFiles) {
         if (!record.needs_repair) continue;
-        std::wstring target = installDir + record.name;
+        std::wstring target = layout.installDir + record.name;
+        // Downloads stay out of the installation until verified, on its volume.
+        std::wstring download = layout.repairDir + L"\\" + record.name;
         // Bounded, so a server that keeps refusing one file cannot hold back the update
         // result; a file still damaged is tried again on the next run.
         for (int attempt = 0; attempt < kTriesPerFile; ++attempt) {
@@ -112,9 +115,10 @@ bool RepairFiles() {
             const ULONGLONG now = GetTickCount64();
             if (now >= deadline) {
                 WriteLog("bx.log", "a", "repair pass deadline reached(%d)\n", notRepaired);
+                ClearWorkTrees(layout);
                 return true;
             }
-            DWORD error = RepairOnce(record, target, TryLimits(deadline - now));
+            DWORD error = RepairOnce(record, target, download, TryLimits(deadline - now));
             if (error == ERROR_SUCCESS) {
                 --notRepaired;
                 break;
@@ -122,5 +126,6 @@ bool RepairFiles() {
             WriteLog("bx.log", "a", "get file check list failed(%d)\n", static_cast<int>(error));
         }
     }
+    ClearWorkTrees(layout);
     return true;
 }
