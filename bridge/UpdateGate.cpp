@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "bridge/SelfModule.h"
-#include "bridge/UpdateLock.h"
+#include "installation/UpdateLock.h"
 #include "support/ScopedHandle.h"
 
 std::atomic<UINT32> g_firstInstance{0};
@@ -20,20 +20,20 @@ std::atomic<HANDLE> g_mutexHandle{nullptr};
 HANDLE CreateNamedUpdateMutex(bool& alreadyExisted) {
     alreadyExisted = false;
     wchar_t name[kPathChars];
-    if (!UpdateMutexName(name)) return nullptr;
+    if (UpdateMutexName(name) == nullptr) return nullptr;
     HANDLE handle = CreateMutexW(nullptr, FALSE, name);
     alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     return handle;
 }
 }  // namespace
 
-bool UpdateMutexName(wchar_t (&name)[kPathChars]) {
+const wchar_t* UpdateMutexName(wchar_t (&name)[kPathChars]) {
     // Probed on every render call while a later game waits: no allocation here.
-    if (!GetSelfPath(name)) return false;
+    if (!GetSelfPath(name)) return nullptr;
     for (wchar_t* c = name; *c != L'\0'; ++c) {
         if (*c == L'\\') *c = L'/';
     }
-    return true;
+    return name;
 }
 
 void CreateUpdateMutex() {
@@ -53,7 +53,10 @@ void CreateUpdateMutex() {
 
 bool IsFirstInstance() { return g_firstInstance.load() == 1; }
 
-UINT32 IsUpdateRunning() { return IsUpdateLockHeldElsewhere() ? 1 : 0; }
+UINT32 IsUpdateRunning() {
+    wchar_t name[kPathChars];
+    return IsUpdateLockHeldElsewhere(UpdateMutexName(name)) ? 1 : 0;
+}
 
 void SetUpdateResult(UINT32 result) {
     HANDLE handle = g_mutexHandle.exchange(nullptr);

@@ -19,9 +19,10 @@ inline bool IsFirstInstanceWaiting() {
            g_updateResult.load(std::memory_order_relaxed) == 0;
 }
 
-// Name of the update mutex: the library's full path with every "\" turned into "/",
-// since named objects refuse backslashes. False when the path cannot be read.
-bool UpdateMutexName(wchar_t (&name)[MAX_PATH]);
+// Name of the installation's mutex (installation/UpdateLock.h) into name: the library's
+// full path with every "\" turned into "/", since named objects refuse backslashes.
+// Returns name, or null when the path cannot be read.
+const wchar_t* UpdateMutexName(wchar_t (&name)[MAX_PATH]);
 
 class UpdateLock;
 
@@ -35,7 +36,7 @@ void CreateUpdateMutex();
 // True when this process created the mutex at its last initialisation.
 bool IsFirstInstance();
 
-// 1 when some other thread or process owns the installation's lock (UpdateLock.h), else 0.
+// 1 when some other thread or process owns the installation's lock, else 0.
 UINT32 IsUpdateRunning();
 
 // The updater's last act: releases the kept mutex handle and publishes the result.

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "bridge/UpdateGate.h"
-#include "bridge/UpdateLock.h"
+#include "installation/UpdateLock.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
 #include "updater/FileCheckList.h"
@@ -98,7 +98,8 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     // its update; a later game takes it only to change files, so it never waits for its own
     // manifest. Released when the run returns, before the thread reports its result.
     const bool wholeRun = IsFirstInstance();
-    UpdateLock lock;
+    wchar_t lockName[MAX_PATH];
+    UpdateLock lock(UpdateMutexName(lockName));
     if (wholeRun) lock.TryAcquire(kLockWaitMs);
 
     // A package left by an interrupted run is unpacked when no installed package is found.
