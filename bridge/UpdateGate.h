@@ -1,5 +1,5 @@
-// The update gate shared by the render thread and the updater thread: the named update
-// mutex, the first-instance flag and the update result.
+// The update gate shared by the render thread and the updater thread: the installation's
+// named mutex (installation/UpdateLock.h), the first-instance flag and the update result.
 #pragma once
 
 #include <windows.h>
@@ -19,9 +19,10 @@ inline bool IsFirstInstanceWaiting() {
            g_updateResult.load(std::memory_order_relaxed) == 0;
 }
 
-// Name of the installation's mutex (installation/UpdateLock.h) into name: the library's
-// full path with every "\" turned into "/", since named objects refuse backslashes.
-// Returns name, or null when the path cannot be read.
+// Name of the installation's mutex (installation/UpdateLock.h) into name: the lock name of
+// this library's own folder (installation/LockName.h), so every spelling of the folder's
+// path gives one lock. Read once and kept, since it is asked on every render call while the
+// core is not loaded. Returns name, or null when it cannot be had.
 const wchar_t* UpdateMutexName(wchar_t (&name)[MAX_PATH]);
 
 class UpdateLock;

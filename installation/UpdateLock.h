@@ -1,4 +1,7 @@
 // The installation's lock across processes: ownership of the installation's named mutex.
+// The lock belongs to the installation folder, not to a process or a path: its name comes
+// from the folder's identity (LockName.h), so games that reach one folder through different
+// spellings of its path share it.
 //
 // The mutex has two meanings. Its existence at initialisation tells a game whether it is
 // the first instance (see bridge/UpdateGate.h). Its ownership is the lock. A first instance's
