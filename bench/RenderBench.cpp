@@ -21,6 +21,7 @@
 #include <string>
 
 #include "Orvex.h"
+#include "installation/LockName.h"
 
 namespace {
 
@@ -105,9 +106,10 @@ int main(int argc, char** argv) {
     auto render = As<RenderFn>(Export(bridge, "OrvexDx9Render"));
     auto state = As<RenderFn>(Export(bridge, "OrvexGetLoginState"));
     if (mode == "later") {
-        wchar_t name[MAX_PATH];
-        DWORD n = GetModuleFileNameW(bridge, name, MAX_PATH);
-        for (DWORD i = 0; i < n; ++i) name[i] = name[i] == L'\\' ? L'/' : name[i];
+        // The bridge was loaded from the working directory: its installation's lock.
+        wchar_t dir[MAX_PATH], name[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, dir);
+        if (!InstallationLockName(dir, name)) return 2;
         CloseHandle(CreateThread(nullptr, 0, HoldUpdateLock, name, 0, nullptr));
         HANDLE probe = nullptr;
         for (int i = 0; i < 500 && probe == nullptr; ++i, Sleep(10))

@@ -9,7 +9,7 @@
 #include "bridge/Globals.h"
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
-#include "bridge/UpdateLock.h"
+#include "installation/UpdateLock.h"
 #include "installation/InstallLayout.h"
 
 namespace {
@@ -115,7 +115,8 @@ namespace {
 void* TryLoadCoreModule(const GUID& renderIid) {
     if (g_neverRetry) return nullptr;
     if (g_coreModule != nullptr) return nullptr;  // only the first load hands out an interface
-    UpdateLock loadLock;  // no updater may change the files while they are loaded
+    wchar_t lockName[kPathChars];
+    UpdateLock loadLock(UpdateMutexName(lockName));  // no updater may change the loaded files
     if (!IsLoadGateOpen(loadLock)) return nullptr;
 
     // A journal means a change to the installation is unfinished: its files may be a mix of

@@ -1,9 +1,11 @@
 #include "bridge/UpdateGate.h"
 
 #include <atomic>
+#include <cwchar>
 
 #include "bridge/SelfModule.h"
-#include "bridge/UpdateLock.h"
+#include "installation/LockName.h"
+#include "installation/UpdateLock.h"
 #include "support/ScopedHandle.h"
 
 std::atomic<UINT32> g_firstInstance{0};
@@ -20,20 +22,45 @@ std::atomic<HANDLE> g_mutexHandle{nullptr};
 HANDLE CreateNamedUpdateMutex(bool& alreadyExisted) {
     alreadyExisted = false;
     wchar_t name[kPathChars];
-    if (!UpdateMutexName(name)) return nullptr;
+    if (UpdateMutexName(name) == nullptr) return nullptr;
     HANDLE handle = CreateMutexW(nullptr, FALSE, name);
     alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     return handle;
 }
+
+// The lock name of this library's folder, kept once read: the folder does not move while
+// the library is loaded from it.
+enum : int { kNameNone, kNamePublishing, kNameReady, kNameFailed };
+std::atomic<int> g_lockNameState{kNameNone};
+wchar_t g_lockName[kPathChars] = {};
+
+bool ReadOwnLockName(wchar_t (&name)[kPathChars]) {
+    name[0] = L'\0';
+    wchar_t directory[kPathChars];
+    if (!GetSelfPath(directory)) return false;
+    wchar_t* slash = std::wcsrchr(directory, L'\\');
+    if (slash == nullptr) return false;
+    *slash = L'\0';
+    return InstallationLockName(directory, name);
+}
 }  // namespace
 
-bool UpdateMutexName(wchar_t (&name)[kPathChars]) {
-    // Probed on every render call while a later game waits: no allocation here.
-    if (!GetSelfPath(name)) return false;
-    for (wchar_t* c = name; *c != L'\0'; ++c) {
-        if (*c == L'\\') *c = L'/';
+const wchar_t* UpdateMutexName(wchar_t (&name)[kPathChars]) {
+    // The render thread and the updater thread may both ask first: each computes its own
+    // copy, and the first to claim the slot publishes it. No file is opened once it is kept.
+    int state = g_lockNameState.load(std::memory_order_acquire);
+    if (state == kNameFailed) return nullptr;
+    if (state == kNameReady) {
+        std::wmemcpy(name, g_lockName, kPathChars);
+        return name;
     }
-    return true;
+    const bool read = ReadOwnLockName(name);
+    int none = kNameNone;
+    if (g_lockNameState.compare_exchange_strong(none, kNamePublishing)) {
+        if (read) std::wmemcpy(g_lockName, name, kPathChars);
+        g_lockNameState.store(read ? kNameReady : kNameFailed, std::memory_order_release);
+    }
+    return read ? name : nullptr;
 }
 
 void CreateUpdateMutex() {
@@ -53,7 +80,10 @@ void CreateUpdateMutex() {
 
 bool IsFirstInstance() { return g_firstInstance.load() == 1; }
 
-UINT32 IsUpdateRunning() { return IsUpdateLockHeldElsewhere() ? 1 : 0; }
+UINT32 IsUpdateRunning() {
+    wchar_t name[kPathChars];
+    return IsUpdateLockHeldElsewhere(UpdateMutexName(name)) ? 1 : 0;
+}
 
 void SetUpdateResult(UINT32 result) {
     HANDLE handle = g_mutexHandle.exchange(nullptr);

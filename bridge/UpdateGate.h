@@ -1,5 +1,5 @@
-// The update gate shared by the render thread and the updater thread: the named update
-// mutex, the first-instance flag and the update result.
+// The update gate shared by the render thread and the updater thread: the installation's
+// named mutex (installation/UpdateLock.h), the first-instance flag and the update result.
 #pragma once
 
 #include <windows.h>
@@ -19,9 +19,11 @@ inline bool IsFirstInstanceWaiting() {
            g_updateResult.load(std::memory_order_relaxed) == 0;
 }
 
-// Name of the update mutex: the library's full path with every "\" turned into "/",
-// since named objects refuse backslashes. False when the path cannot be read.
-bool UpdateMutexName(wchar_t (&name)[MAX_PATH]);
+// Name of the installation's mutex (installation/UpdateLock.h) into name: the lock name of
+// this library's own folder (installation/LockName.h), so every spelling of the folder's
+// path gives one lock. Read once and kept, since it is asked on every render call while the
+// core is not loaded. Returns name, or null when it cannot be had.
+const wchar_t* UpdateMutexName(wchar_t (&name)[MAX_PATH]);
 
 class UpdateLock;
 
@@ -35,7 +37,7 @@ void CreateUpdateMutex();
 // True when this process created the mutex at its last initialisation.
 bool IsFirstInstance();
 
-// 1 when some other thread or process owns the installation's lock (UpdateLock.h), else 0.
+// 1 when some other thread or process owns the installation's lock, else 0.
 UINT32 IsUpdateRunning();
 
 // The updater's last act: releases the kept mutex handle and publishes the result.

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "bridge/UpdateGate.h"
-#include "bridge/UpdateLock.h"
+#include "installation/UpdateLock.h"
 #include "support/Log.h"
 #include "installation/Recovery.h"
 #include "support/TextConvert.h"
@@ -100,7 +100,8 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     // its update; a later game takes it only to change files, so it never waits for its own
     // manifest. Released when the run returns, before the thread reports its result.
     const bool wholeRun = IsFirstInstance();
-    UpdateLock lock;
+    wchar_t lockName[MAX_PATH];
+    UpdateLock lock(UpdateMutexName(lockName));
     if (wholeRun) lock.TryAcquire(kLockWaitMs);
 
     // A change that a dead process left half done is finished or undone before anything else

@@ -27,6 +27,37 @@ TEST(Gate, ALaterProcessWaitsWhileAnotherHoldsTheUpdateMutex) {
     EXPECT_EQ(out[5], "waitcore loaded");
 }
 
+// Games that reach one installation through other spellings of its path share its lock.
+TEST(Gate, EverySpellingOfTheGameFolderWaitsForTheSameLock) {
+    GameDir game;
+    HANDLE holder = CreateMutexW(nullptr, TRUE, game.UpdateMutexName().c_str());
+    ASSERT_NE(holder, nullptr);
+    const std::vector<std::wstring> spellings = OtherSpellings(game.Path());
+    std::vector<HANDLE> hosts;
+    for (size_t i = 0; i < spellings.size(); ++i) {
+        const std::string n = std::to_string(i);
+        hosts.push_back(game.StartHost({"load", "waitcore:dx9:1500", "signal:held" + n,
+                                        "waitfile:go:20000", "waitcore:dx9:20000"},
+                                       "host" + n + ".out", spellings[i]));
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (size_t i = 0; i < spellings.size(); ++i)
+                if (!PathExists(game.File("held" + std::to_string(i)))) return false;
+            return true;
+        },
+        60000));
+    ReleaseMutex(holder);
+    CloseHandle(holder);
+    WriteFileBytes(game.File("go"), "");
+    for (size_t i = 0; i < spellings.size(); ++i) {
+        Lines out = game.Wait(hosts[i], "host" + std::to_string(i) + ".out");
+        ASSERT_EQ(out.size(), 5u) << Narrow(spellings[i]);
+        EXPECT_EQ(out[1], "waitcore absent") << Narrow(spellings[i]);
+        EXPECT_EQ(out[4], "waitcore loaded") << Narrow(spellings[i]);
+    }
+}
+
 TEST(Gate, FirstInstanceLoadsOnceItsUpdaterReports) {
     GameDir game;
     Lines out = game.RunHost({"load", "init:1234:7:9:30:2", "waitcore:dx9:20000"});

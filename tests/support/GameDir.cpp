@@ -1,5 +1,6 @@
 #include "support/GameDir.h"
 
+#include "installation/LockName.h"
 #include "support/ScopedHandle.h"
 #include "support/TestPaths.h"
 
@@ -39,7 +40,8 @@ std::vector<std::string> GameDir::Lines(const std::string& relative) const {
     return ReadLines(File(relative));
 }
 
-HANDLE GameDir::StartHost(const std::vector<std::string>& commands, const std::string& outName) {
+HANDLE GameDir::StartHost(const std::vector<std::string>& commands, const std::string& outName,
+                          const std::wstring& spelling) {
     std::wstring host = ArtifactDir() + L"\\TestHost.exe";
     std::wstring line = L"\"" + host + L"\" " + Wide(outName);
     for (const std::string& c : commands) line += L" \"" + Wide(c) + L"\"";
@@ -49,7 +51,7 @@ HANDLE GameDir::StartHost(const std::vector<std::string>& commands, const std::s
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     if (!CreateProcessW(host.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        path_.c_str(), &startup, &info)) {
+                        (spelling.empty() ? path_ : spelling).c_str(), &startup, &info)) {
         return nullptr;
     }
     CloseHandle(info.hThread);
@@ -73,9 +75,8 @@ std::vector<std::string> GameDir::RunHost(const std::vector<std::string>& comman
 }
 
 std::wstring GameDir::UpdateMutexName() const {
-    std::wstring name = File("OrvexBridge.dll");
-    for (wchar_t& c : name) c = c == L'\\' ? L'/' : c;
-    return name;
+    wchar_t name[MAX_PATH];
+    return InstallationLockName(path_.c_str(), name) ? name : L"no installation lock name";
 }
 
 bool GameDir::WaitForNoUpdateRun(DWORD timeoutMs) const {

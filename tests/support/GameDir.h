@@ -29,12 +29,14 @@ class GameDir {
     std::vector<std::string> RunHost(const std::vector<std::string>& commands,
                                      const std::string& outName = "host.out",
                                      DWORD timeoutMs = 120000);
-    // Starts the host without waiting; Wait() collects its output.
-    HANDLE StartHost(const std::vector<std::string>& commands, const std::string& outName);
+    // Starts the host without waiting; Wait() collects its output. spelling: this directory's
+    // path as the host is to reach it (its working directory), "" for Path().
+    HANDLE StartHost(const std::vector<std::string>& commands, const std::string& outName,
+                     const std::wstring& spelling = L"");
     std::vector<std::string> Wait(HANDLE process, const std::string& outName,
                                   DWORD timeoutMs = 120000);
 
-    // The installation's update mutex name: the bridge's path with "/" for every "\".
+    // The installation's update mutex name, as the bridge derives it from this directory.
     std::wstring UpdateMutexName() const;
 
     // Waits until no update run holds this installation's lock (the named update mutex,

@@ -123,3 +123,14 @@ std::string Narrow(const std::wstring& text) {
     for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
     return out;
 }
+
+std::vector<std::wstring> OtherSpellings(const std::wstring& path) {
+    std::wstring upper = path, lower = path;
+    CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+    CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    std::vector<std::wstring> spellings = {upper, lower};
+    wchar_t shortPath[MAX_PATH];
+    DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    if (n > 0 && n < MAX_PATH && path != shortPath) spellings.push_back(shortPath);
+    return spellings;
+}

@@ -22,6 +22,9 @@ bool PathExists(const std::wstring& path);
 // Every file below dir, by its relative name (such as sub\name), with its bytes.
 std::map<std::string, std::string> FileTreeBytes(const std::wstring& dir);
 std::string Narrow(const std::wstring& text);
+// Other spellings of an existing path: upper-cased, lower-cased and, where the file system
+// gives a different one, its short (8.3) form.
+std::vector<std::wstring> OtherSpellings(const std::wstring& path);
 
 // A fresh scratch directory made the current one, so "bx.log" lands there. Destroying it
 // brings the previous current directory back and removes the tree.

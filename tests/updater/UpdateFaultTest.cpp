@@ -17,7 +17,7 @@
 #include "Orvex.h"
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
-#include "bridge/UpdateLock.h"
+#include "installation/UpdateLock.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ScopedHandle.h"
 #include "support/TestDigest.h"
@@ -151,8 +151,9 @@ class UpdateFaults : public ::testing::TestWithParam<std::tuple<int, int>> {
     void RunUpdater() {
         CreateUpdateMutex();
         ASSERT_TRUE(IsFirstInstance());
+        wchar_t lockName[MAX_PATH];
         {
-            UpdateLock probe;
+            UpdateLock probe(UpdateMutexName(lockName));
             ASSERT_FALSE(IsLoadGateOpen(probe));
         }
         AppInfo info = {};
@@ -162,7 +163,7 @@ class UpdateFaults : public ::testing::TestWithParam<std::tuple<int, int>> {
         info.nGroupId = 2;
         StartUpdater(info);
         ASSERT_TRUE(WaitUntil([] { return !IsUpdaterActive(); }, 120000));
-        UpdateLock load;
+        UpdateLock load(UpdateMutexName(lockName));
         EXPECT_TRUE(IsLoadGateOpen(load));
     }
 

@@ -1,8 +1,6 @@
-#include "bridge/UpdateLock.h"
+#include "installation/UpdateLock.h"
 
 #include <atomic>
-
-#include "bridge/UpdateGate.h"
 
 namespace {
 
@@ -10,10 +8,8 @@ namespace {
 // it while it owns the lock, so a reader on another thread sees either value harmlessly.
 std::atomic<DWORD> g_ownerThread{0};
 
-HANDLE OpenUpdateMutex() {
-    wchar_t name[MAX_PATH];
-    if (!UpdateMutexName(name)) return nullptr;
-    return CreateMutexW(nullptr, FALSE, name);
+HANDLE OpenUpdateMutex(const wchar_t* name) {
+    return name != nullptr ? CreateMutexW(nullptr, FALSE, name) : nullptr;
 }
 
 bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED; }
@@ -22,7 +18,7 @@ bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDON
 
 bool UpdateLock::TryAcquire(DWORD waitMs) {
     if (owned_) return true;
-    if (!mutex_) mutex_.Reset(OpenUpdateMutex());
+    if (!mutex_) mutex_.Reset(OpenUpdateMutex(mutexName_));
     if (!mutex_) return false;
     owned_ = Acquired(WaitForSingleObject(mutex_.Get(), waitMs));
     if (owned_) g_ownerThread.store(GetCurrentThreadId());
@@ -38,9 +34,9 @@ void UpdateLock::Release() {
     mutex_.Close();
 }
 
-bool IsUpdateLockHeldElsewhere() {
+bool IsUpdateLockHeldElsewhere(const wchar_t* mutexName) {
     if (g_ownerThread.load() == GetCurrentThreadId()) return false;
-    ScopedKernelHandle probe(OpenUpdateMutex());
+    ScopedKernelHandle probe(OpenUpdateMutex(mutexName));
     if (!probe) return false;
     DWORD wait = WaitForSingleObject(probe.Get(), 0);
     if (!Acquired(wait)) return true;

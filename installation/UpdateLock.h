@@ -1,7 +1,10 @@
-// The installation's lock across processes: ownership of the named update mutex.
+// The installation's lock across processes: ownership of the installation's named mutex.
+// The lock belongs to the installation folder, not to a process or a path: its name comes
+// from the folder's identity (LockName.h), so games that reach one folder through different
+// spellings of its path share it.
 //
 // The mutex has two meanings. Its existence at initialisation tells a game whether it is
-// the first instance (see UpdateGate.h). Its ownership is the lock. A first instance's
+// the first instance (see bridge/UpdateGate.h). Its ownership is the lock. A first instance's
 // updater owns it for its whole run, so games started meanwhile wait for that update; a
 // later game's updater owns it only around the steps that change the installation (pending
 // install; install, patch or repair), so it never waits for its own manifest. Both release
@@ -18,7 +21,9 @@
 
 class UpdateLock {
   public:
-    UpdateLock() = default;
+    // mutexName: the installation's mutex name, kept (not copied) for the lock's life; null
+    // when it could not be had, and then the lock is never acquired.
+    explicit UpdateLock(const wchar_t* mutexName) : mutexName_(mutexName) {}
     ~UpdateLock() { Release(); }
     UpdateLock(const UpdateLock&) = delete;
     UpdateLock& operator=(const UpdateLock&) = delete;
@@ -30,10 +35,11 @@ class UpdateLock {
     void Release();
 
   private:
+    const wchar_t* mutexName_;
     ScopedKernelHandle mutex_;
     bool owned_ = false;
 };
 
 // One probe: true when some thread, of any process but this one's calling thread, owns the
-// lock now. Opens, tries and closes the mutex; no allocation.
-bool IsUpdateLockHeldElsewhere();
+// lock named mutexName now. Opens, tries and closes the mutex; no allocation.
+bool IsUpdateLockHeldElsewhere(const wchar_t* mutexName);
