@@ -1,13 +1,14 @@
 // A patch on a disk that fills up while its files are copied in, through the seams build of
 // the bridge on a small tmpfs that a fixture mounted: the installation is left as it was,
-// and the next start, with room made, completes the patch. The work area sits beside bin\
-// by design, so the unpacked patch and the backups fill the same disk.
+// and the next start, with room made, completes the patch. The work area sits beside
+// bin\ by design, so the unpacked patch and the backups fill the same disk.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "installation/SeamGame.h"
 #include "support/TestPaths.h"
+#include "support/TreeDigest.h"
 
 namespace {
 

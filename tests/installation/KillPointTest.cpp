@@ -8,6 +8,7 @@
 
 #include "installation/SeamGame.h"
 #include "support/TestPaths.h"
+#include "support/TreeDigest.h"
 
 namespace {
 
@@ -70,7 +71,9 @@ TEST(KillPoint, EveryNextStartFindsOneWholeRelease) {
         }
         // At least one change per file the run puts in place.
         ASSERT_GT(count, s.patch ? 16 : 20);
-        if (s.patch) ASSERT_EQ(replaced.size(), 12u);
+        if (s.patch) {
+            ASSERT_EQ(replaced.size(), 12u);
+        }
 
         const std::vector<int> points = KillPoints(count);
         for (int n : points) {
@@ -104,8 +107,12 @@ TEST(KillPoint, EveryNextStartFindsOneWholeRelease) {
                 std::string release = ExpectWholeRelease(copy, out);
                 // A failing run changes nothing that the start's recovery left.
                 if (next == Next::NoServer) recovered = release;
-                if (next == Next::FailingPayload) EXPECT_EQ(release, recovered);
-                if (next == Next::WorkingServer) EXPECT_EQ(release, s.afterwards);
+                if (next == Next::FailingPayload) {
+                    EXPECT_EQ(release, recovered);
+                }
+                if (next == Next::WorkingServer) {
+                    EXPECT_EQ(release, s.afterwards);
+                }
                 if (HasFatalFailure() || HasFailure()) return;
             }
         }

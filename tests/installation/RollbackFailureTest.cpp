@@ -5,6 +5,7 @@
 
 #include "installation/SeamGame.h"
 #include "support/TestPaths.h"
+#include "support/TreeDigest.h"
 
 namespace {
 

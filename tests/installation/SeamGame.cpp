@@ -99,7 +99,7 @@ Lines SeamGame::Start(const std::string& outName) {
     bool ended = WaitUntil([&] { return Lines("game_info.log").size() > runs; }, 60000) &&
                  WaitUntil([&] { return !UpdateMutexExists(); }, 120000);
     WriteFileBytes(File("go"), "");
-    Lines out = Wait(host, outName);
+    std::vector<std::string> out = Wait(host, outName);
     DeleteFileW(File("go").c_str());
     if (!ended) out.push_back("the update run did not end");
     return out;

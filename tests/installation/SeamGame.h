@@ -48,7 +48,7 @@ class SeamGame : public GameDir {
 
     // A game's start: load, init, render until the update run has ended, then a little more
     // for the core to load if it may. The host's output lines.
-    Lines Start(const std::string& outName);
+    std::vector<std::string> Start(const std::string& outName);
     // A start the kill seam ends: the host's exit code.
     DWORD StartKilled();
 
