@@ -24,6 +24,7 @@ struct Extraction {
     ILookInStreamPtr stream;
     SolidBlockCache cache;
     std::vector<UInt16> names;
+    std::vector<std::wstring>* written;
 };
 
 bool WriteEntry(const std::wstring& path, const Byte* data, size_t size) {
@@ -57,10 +58,16 @@ bool ExtractEntry(Extraction& run, UInt32 index) {
     if (run.db.Attributes(index, &attributes)) {
         SetFileAttributesW(path.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
     }
+    if (run.written != nullptr) {
+        std::wstring relative = path.substr(run.root.size() + 1);
+        for (wchar_t& c : relative) c = c == L'/' ? L'\\' : c;
+        run.written->push_back(relative);
+    }
     return true;
 }
 
-bool Extract(const wchar_t* archivePath, const wchar_t* destinationRoot) {
+bool Extract(const wchar_t* archivePath, const wchar_t* destinationRoot,
+             std::vector<std::wstring>* written) {
     ArchiveInput input;
     if (!input.Open(archivePath)) return false;
     CrcGenerateTable();
@@ -68,7 +75,7 @@ bool Extract(const wchar_t* archivePath, const wchar_t* destinationRoot) {
     ArchiveDatabase db;
     if (!db.Open(input.Stream())) return false;
 
-    Extraction run{destinationRoot, db, input.Stream(), {}, {}};
+    Extraction run{destinationRoot, db, input.Stream(), {}, {}, written};
     for (UInt32 index = 0; index < db.Count(); ++index) {
         if (!ExtractEntry(run, index)) return false;
     }
@@ -77,10 +84,11 @@ bool Extract(const wchar_t* archivePath, const wchar_t* destinationRoot) {
 
 }  // namespace
 
-bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destinationRoot) {
+bool ExtractArchive(const wchar_t* archivePath, const wchar_t* destinationRoot,
+                    std::vector<std::wstring>* written) {
     if (archivePath == nullptr || destinationRoot == nullptr) return false;
     try {
-        return Extract(archivePath, destinationRoot);
+        return Extract(archivePath, destinationRoot, written);
     } catch (...) {  // out of memory for a name or a path: the call fails, nothing escapes
         return false;
     }

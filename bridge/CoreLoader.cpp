@@ -10,6 +10,7 @@
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
 #include "bridge/UpdateLock.h"
+#include "installation/InstallLayout.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ constexpr size_t kModulePathChars = 292;
 const wchar_t kCoreRelativePath[] = L"./bin/Orvex.dll";
 const wchar_t kParentStep[] = L"/../";
 const wchar_t kSearchDirSuffix[] = L"/../.;";
+const wchar_t kJournalName[] = L"/journal";
 
 // The core module stays loaded for the rest of the process once attached, so its handle
 // has no owner that would free it at unload; UnloadCore releases it after a failed load.
@@ -115,6 +117,15 @@ void* TryLoadCoreModule(const GUID& renderIid) {
     if (g_coreModule != nullptr) return nullptr;  // only the first load hands out an interface
     UpdateLock loadLock;  // no updater may change the files while they are loaded
     if (!IsLoadGateOpen(loadLock)) return nullptr;
+
+    // A journal means a change to the installation is unfinished: its files may be a mix of
+    // two versions until an update run has finished or undone it.
+    wchar_t journalPath[kModulePathChars];
+    if (!BuildBesideSelf(journalPath, L"./") ||
+        !Append(journalPath, kModulePathChars, kWorkDirName) ||
+        !Append(journalPath, kModulePathChars, kJournalName) ||
+        GetFileAttributesW(journalPath) != INVALID_FILE_ATTRIBUTES)
+        return nullptr;
 
     wchar_t modulePath[kModulePathChars];
     if (!BuildBesideSelf(modulePath, kCoreRelativePath)) return nullptr;

@@ -14,3 +14,5 @@ std::wstring InstallDirOrDefault() {
     const std::wstring& installDir = TheUpdaterState().installDir;
     return installDir.empty() ? DefaultInstallDir() : installDir;
 }
+
+InstallLayout TheInstallLayout() { return LayoutForBridgeDir(GetModuleDirectory(GetSelfModule())); }

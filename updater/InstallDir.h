@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "installation/InstallLayout.h"
+
 // The bridge library's directory followed by "\bin\"; empty when that directory is unknown.
 std::wstring DefaultInstallDir();
 
@@ -10,3 +12,6 @@ std::wstring DefaultInstallDir();
 // process's current directory: that is the game's folder, where a module written by the
 // updater would be found by the game's own library search.
 std::wstring InstallDirOrDefault();
+
+// The layout of the installation beside this bridge library (installation/InstallLayout.h).
+InstallLayout TheInstallLayout();

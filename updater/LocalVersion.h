@@ -3,8 +3,7 @@
 
 #include <string>
 
-// Longest value read, terminator included; a longer value is cut.
-constexpr unsigned kVersionChars = 4096;
+#include "installation/VersionRecord.h"
 
 // Replaces UpdaterState::currentVersion with the "conf"/"version" value of "version.bin".
 // An unknown version (no file, section, key or value) leaves it empty, appends
@@ -15,6 +14,6 @@ bool GetVersionInfo();
 std::wstring ReadInstalledVersion();
 
 // Writes version as "conf"/"version" of "version.bin", keeping every other section and key.
-// Called only after an install or a patch that completed, so the next run starts from the
+// Written as the last step of an install or a patch, so the next run starts from the
 // version now installed instead of installing it again. False when it cannot be written.
 bool RecordInstalledVersion(const std::wstring& version);

@@ -6,6 +6,9 @@
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
 #include "http/FileDownload.h"
+#include "installation/FileChange.h"
+#include "installation/InstallChange.h"
+#include "installation/Recovery.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
 #include "support/TextConvert.h"
@@ -26,15 +29,29 @@ void LogDownloadFailure(const std::wstring& url, DWORD error) {
              static_cast<int>(error));
 }
 
-// Unpacks the package file into the installation directory and deletes it in any case.
-bool Unpack(const std::wstring& package) {
+// Unpacks the package file into the installation's staging tree, installs it as one
+// journaled change (recording toVersion when given) and deletes the package in any case. A
+// package that does not unpack whole leaves the installation as it was.
+bool Unpack(const std::wstring& package, const std::wstring& toVersion) {
     UpdaterState& state = TheUpdaterState();
     state.installDir = DefaultInstallDir();
-    bool unpacked =
-        !state.installDir.empty() && ExtractArchive(package.c_str(), state.installDir.c_str());
+    InstallLayout layout = LayoutForInstallDir(state.installDir);
+    ChangeRequest request{L"install", toVersion, {}};
+    bool unpacked = !layout.installDir.empty() && RemoveWorkTree(layout.stagingDir);
+    if (unpacked) {
+        CreateDirectoryPath(layout.stagingDir.c_str());
+        unpacked = ExtractArchive(package.c_str(), layout.stagingDir.c_str(), &request.names);
+    }
     DeleteFileW(package.c_str());
-    if (!unpacked) WriteLog("bx.log", "a", "Unzip failed\n");
-    return unpacked;
+    if (!unpacked) {
+        WriteLog("bx.log", "a", "Unzip failed\n");
+        ClearWorkTrees(layout);
+        return false;
+    }
+    bool installed = ApplyChange(layout, request);
+    if (!InstallationHasJournal(layout)) ClearWorkTrees(layout);
+    if (!installed) WriteLog("bx.log", "a", "Unzip failed\n");  // a file that would not go in
+    return installed;
 }
 
 }  // namespace
@@ -59,7 +76,7 @@ bool InstallPendingPackage() {
     if (IsUpdateRunning() != 0) return true;
     std::wstring package = PackageFilePath();
     if (package.empty() || !FileExists(package.c_str())) return false;
-    return Unpack(package);
+    return Unpack(package, std::wstring());
 }
 
 bool Install() {
@@ -92,5 +109,5 @@ bool Install() {
             return false;
         }
     }
-    return Unpack(package);
+    return Unpack(package, state.latestVersion);
 }

@@ -17,7 +17,7 @@ bool ProbePackage();
 bool InstallPendingPackage();
 
 // Downloads UpdaterState::packageUrl with a "?rand=" query into the package file and
-// unpacks it into the installation directory. With UpdaterState::packageSha256 set, the
-// download must match it first; one that does not is deleted. True when every file was
-// written.
+// installs it into the installation directory as one journaled change that also records
+// UpdaterState::latestVersion. With UpdaterState::packageSha256 set, the download must
+// match it first; one that does not is deleted. True when every file was installed.
 bool Install();

@@ -1,7 +1,7 @@
 // The user's temporary directory holds fixed names every game's updater uses: the two
-// downloaded documents and the patch's staging and backup trees. Games of different
-// installations hold different update locks, so without this lock two of them could write
-// one document file at once, or one could clear or fill the other's staging tree mid-patch.
+// downloaded documents. Games of different installations hold different update locks, so
+// without this lock two of them could write one document file at once. (Patches and
+// packages are staged in each installation's own work area, which its update lock guards.)
 // Ownership of a named mutex per temporary directory; a dead owner's mutex counts as taken
 // over, so a crashed game never blocks the others.
 #pragma once
@@ -12,7 +12,6 @@
 
 // How long an updater waits for another game's use of the temporary names.
 constexpr DWORD kTempAreaDocumentWaitMs = 60000;
-constexpr DWORD kTempAreaPatchWaitMs = 600000;
 
 class TempAreaLock {
   public:

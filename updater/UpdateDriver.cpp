@@ -8,9 +8,11 @@
 #include "bridge/UpdateGate.h"
 #include "bridge/UpdateLock.h"
 #include "support/Log.h"
+#include "installation/Recovery.h"
 #include "support/TextConvert.h"
 #include "updater/FileCheckList.h"
 #include "updater/FileRepair.h"
+#include "updater/InstallDir.h"
 #include "updater/LocalVersion.h"
 #include "updater/PackageInstall.h"
 #include "updater/PatchUpdate.h"
@@ -101,6 +103,11 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     UpdateLock lock;
     if (wholeRun) lock.TryAcquire(kLockWaitMs);
 
+    // A change that a dead process left half done is finished or undone before anything else
+    // looks at the installation; the loader refuses it while its journal stays.
+    if (lock.TryAcquire(kLockWaitMs)) RecoverInstallation(TheInstallLayout());
+    if (!wholeRun) lock.Release();
+
     // A package left by an interrupted run is unpacked when no installed package is found.
     if (!ProbePackage() && lock.TryAcquire(kLockWaitMs)) InstallPendingPackage();
     if (!wholeRun) lock.Release();
@@ -112,11 +119,11 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     // Another game may have installed or patched since the version was read.
     state.currentVersion = ReadInstalledVersion();
     if (state.currentVersion.empty()) {
-        if (Install()) RecordInstalledVersion(state.latestVersion);
+        Install();
         return;
     }
     if (state.latestVersion != state.currentVersion) {
-        if (update(state.patchUrl, state.patchSha256)) RecordInstalledVersion(state.latestVersion);
+        update(state.patchUrl, state.patchSha256, state.latestVersion);
         return;
     }
     GetCheckFileList();

@@ -119,14 +119,16 @@ class Patch : public ::testing::Test {
 
     std::wstring Installed(const std::string& name) const { return bin_ + Wide(name); }
     std::wstring PatchFile() const { return scratch_ + L"\\game\\patch\\patch.7z"; }
-    std::wstring Staging() const { return temp_ + L"ZTUpdateAplldr"; }
-    std::wstring Backup() const { return temp_ + L"ZTUpdateAplldr.old"; }
+    // The installation's own work area beside it.
+    std::wstring Staging() const { return scratch_ + L"\\game\\OrvexBridge.update\\staging"; }
+    std::wstring Backup() const { return scratch_ + L"\\game\\OrvexBridge.update\\backup"; }
     std::vector<std::string> Log() const { return ReadLines(scratch_ + L"\\bx.log"); }
-    // The log's spelling of an installed file: the name joined with its leading separator.
-    std::string Logged(const std::string& name) const { return Narrow(bin_) + "\\" + name; }
+    // The log's spelling of an installed file: the installation directory and the name.
+    std::string Logged(const std::string& name) const { return Narrow(bin_) + name; }
     void ExpectNoLeftovers(const char* what) {
         EXPECT_FALSE(PathExists(Staging())) << what;
         EXPECT_FALSE(PathExists(Backup())) << what;
+        EXPECT_FALSE(PathExists(scratch_ + L"\\game\\OrvexBridge.update\\journal")) << what;
         EXPECT_FALSE(PathExists(PatchFile())) << what;
     }
 
@@ -149,7 +151,7 @@ TEST_F(Patch, InstallsEveryFileAndRemovesItsTrees) {
               c.readOnly ? std::vector<std::string>{"Orvex.dll"} : std::vector<std::string>{});
         if (c.staleTrees) {
             for (const std::wstring& tree : {Staging(), Backup()}) {
-                CreateDirectoryW(tree.c_str(), nullptr);
+                CreateDirectoryPath(tree.c_str());
                 ASSERT_TRUE(WriteFileBytes(tree + L"\\junk.txt", "from an interrupted run"));
             }
         }
