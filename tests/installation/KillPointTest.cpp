@@ -38,14 +38,16 @@ std::vector<int> KillPoints(int count) {
 }
 
 // What a start left: one whole release, its version, no journal, and only that release's
-// digest from the core, which loads whenever a release is installed.
-std::string ExpectWholeRelease(const SeamGame& game, const Lines& out) {
-    std::string release = game.Installed();
+// digest from the core, which loads whenever a release is installed. A laid-down release
+// has a read-only file; one the package installed has none.
+std::string ExpectWholeRelease(const SeamGame& game, const Lines& out, bool readOnly) {
+    std::string release = game.Installed(readOnly);
     EXPECT_NE(release, "?") << TreeListing(game.File("bin"));
     EXPECT_EQ(game.Version(), release.empty() ? "" : release == "A" ? "1.0" : "1.1");
     EXPECT_FALSE(game.HasJournal());
     Lines expectedTrees;
-    if (!release.empty() && release != "?") expectedTrees.push_back(ReleaseDigest(release));
+    if (!release.empty() && release != "?")
+        expectedTrees.push_back(ReleaseDigest(release, readOnly));
     EXPECT_EQ(game.CoreTrees(), expectedTrees);
     EXPECT_EQ(out.size(), 4u) << (out.empty() ? "" : out.back());
     return release;
@@ -65,7 +67,7 @@ TEST(KillPoint, EveryNextStartFindsOneWholeRelease) {
             SeamGame game;
             layDown(game);
             Lines log = CountingRun(game);
-            ASSERT_EQ(game.Installed(), s.afterwards) << TreeListing(game.File("bin"));
+            ASSERT_EQ(game.Installed(s.patch), s.afterwards) << TreeListing(game.File("bin"));
             replaced = ReplacedInCopyOrder(log);
             count = static_cast<int>(log.size());
         }
@@ -104,7 +106,7 @@ TEST(KillPoint, EveryNextStartFindsOneWholeRelease) {
                 Lines out = copy.Start("next.out");
                 server.ReleaseHold();
                 server.Serve(ReleaseServer::Payload::Good);
-                std::string release = ExpectWholeRelease(copy, out);
+                std::string release = ExpectWholeRelease(copy, out, s.patch);
                 // A failing run changes nothing that the start's recovery left.
                 if (next == Next::NoServer) recovered = release;
                 if (next == Next::FailingPayload) {

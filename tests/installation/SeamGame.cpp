@@ -35,18 +35,20 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
     return copied;
 }
 
-const std::string& ReleaseDigest(const std::string& release) {
+const std::string& ReleaseDigest(const std::string& release, bool readOnly) {
     static const std::map<std::string, std::string> digests = [] {
         std::map<std::string, std::string> made;
         for (const char* name : {"", "A", "B"}) {
-            SeamGame scratch;
-            if (*name) scratch.LayRelease(name);
-            made[name] = TreeDigestText(scratch.File("bin"));
+            for (bool ro : {false, true}) {
+                SeamGame scratch;
+                if (*name) scratch.LayRelease(name, ro);
+                made[name + std::string(ro ? "" : " rw")] = TreeDigestText(scratch.File("bin"));
+            }
         }
         return made;
     }();
     static const std::string unknown = "?";
-    auto found = digests.find(release);
+    auto found = digests.find(release + (readOnly ? "" : " rw"));
     return found == digests.end() ? unknown : found->second;
 }
 
@@ -61,16 +63,18 @@ SeamGame::SeamGame(const std::wstring& parent) : GameDir("", parent) {
               File("OrvexBridge.dll").c_str(), FALSE);
 }
 
-void SeamGame::LayRelease(const std::string& release) {
+void SeamGame::LayRelease(const std::string& release, bool readOnly) {
     CopyTree(ReleaseFixture(release), File("bin"));
-    SetFileAttributesW(File(std::string("bin\\") + kReadOnlyFile).c_str(), FILE_ATTRIBUTE_READONLY);
+    if (readOnly)
+        SetFileAttributesW(File(std::string("bin\\") + kReadOnlyFile).c_str(),
+                           FILE_ATTRIBUTE_READONLY);
     WriteFileBytes(File("version.bin"), "[conf]\r\nversion=" + kVersions[release == "B"] + "\r\n");
 }
 
-std::string SeamGame::Installed() const {
+std::string SeamGame::Installed(bool readOnly) const {
     std::string digest = TreeDigestText(File("bin"));
     for (const char* release : {"", "A", "B"})
-        if (digest == ReleaseDigest(release)) return release;
+        if (digest == ReleaseDigest(release, readOnly)) return release;
     return "?";
 }
 

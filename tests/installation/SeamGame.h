@@ -20,8 +20,9 @@ constexpr const char kReadOnlyFile[] = "data\\level1.dat";
 std::wstring ReleaseFixture(const std::string& relative);
 // Copies every directory and file below from into to (made when missing), attributes too.
 bool CopyTree(const std::wstring& from, const std::wstring& to);
-// What the test core reports for an installation of "A" or "B"; "" for none.
-const std::string& ReleaseDigest(const std::string& release);
+// What the test core reports for an installation of "A" or "B" ("" for none), laid down by
+// LayRelease (read-only file included) or, without readOnly, as a package installs it.
+const std::string& ReleaseDigest(const std::string& release, bool readOnly = true);
 
 // Sets an environment variable of this process, so of the hosts it starts, while it lives.
 class ScopedEnv {
@@ -40,9 +41,9 @@ class SeamGame : public GameDir {
     explicit SeamGame(const std::wstring& parent = L"");
 
     // The release's files in bin\ (the read-only one made so) and its version recorded.
-    void LayRelease(const std::string& release);
-    // The release bin\ holds whole, with its read-only bit: "A", "B", "" for none, else "?".
-    std::string Installed() const;
+    void LayRelease(const std::string& release, bool readOnly = true);
+    // The release bin\ holds whole, with that read-only bit: "A", "B", "" for none, else "?".
+    std::string Installed(bool readOnly = true) const;
     std::string Version() const;  // what version.bin names, "" for none
     bool HasJournal() const;
 
