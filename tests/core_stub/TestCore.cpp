@@ -3,12 +3,15 @@
 // Variants (compile definitions): TEST_CORE_INIT_FAILS, TEST_CORE_NO_RENDER,
 // TEST_CORE_SILENT_RENDER (Render records nothing),
 // TEST_CORE_NO_TERMINAL (the export is left out by its .def file).
+// Right after the OrvexInitialize line it records "tree=<digest>" of the directory beside
+// itself (support/TreeDigest.h): which installation the game loaded it from.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "Orvex.h"
+#include "support/TreeDigest.h"
 
 namespace {
 
@@ -179,6 +182,16 @@ void RecordSeenInstallation() {
     }
 }
 
+// Which installation this load came from: the digest of the tree beside the module.
+void RecordTree() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    std::wstring dir(path, n);
+    dir.erase(dir.find_last_of(L'\\'));
+    Record("tree=%s", TreeDigestText(dir).c_str());
+}
+
 }  // namespace
 
 extern "C" {
@@ -188,6 +201,7 @@ UINT32 WINAPI OrvexInitialize(UINT32 hostHandle, AppInfo* info) {
     char what[64];
     std::snprintf(what, sizeof(what), "OrvexInitialize host=%u", hostHandle);
     RecordAppInfo(what, info);
+    RecordTree();
 #ifdef TEST_CORE_INIT_FAILS
     return 1;
 #else

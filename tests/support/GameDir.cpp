@@ -8,7 +8,8 @@ namespace {
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 }  // namespace
 
-GameDir::GameDir(const std::string& core) : path_(MakeScratchDir(L"game")) {
+GameDir::GameDir(const std::string& core, const std::wstring& parent)
+    : path_(MakeScratchDir(L"game", parent)) {
     CopyFileW((ArtifactDir() + L"\\OrvexBridge.dll").c_str(), File("OrvexBridge.dll").c_str(),
               FALSE);
     CreateDirectoryW(File("bin").c_str(), nullptr);
@@ -33,7 +34,14 @@ void GameDir::InstallBrokenCore() {
 }
 
 std::vector<std::string> GameDir::CoreCalls() const {
-    return ReadLines(File("bin\\core_calls.log"));
+    return Without(ReadLines(File("bin\\core_calls.log")), "tree=");
+}
+
+std::vector<std::string> GameDir::CoreTrees() const {
+    std::vector<std::string> trees;
+    for (const std::string& line : Starting(ReadLines(File("bin\\core_calls.log")), "tree="))
+        trees.push_back(line.substr(5));
+    return trees;
 }
 
 std::vector<std::string> GameDir::Lines(const std::string& relative) const {

@@ -10,7 +10,8 @@
 class GameDir {
   public:
     // core: file name of a test core module beside the test program, or "" for none.
-    explicit GameDir(const std::string& core = "TestCore.dll");
+    // parent: where the directory is made, by default the temporary directory.
+    explicit GameDir(const std::string& core = "TestCore.dll", const std::wstring& parent = L"");
     ~GameDir();
     GameDir(const GameDir&) = delete;
     GameDir& operator=(const GameDir&) = delete;
@@ -21,8 +22,10 @@ class GameDir {
     void InstallCore(const std::string& core);  // copies it to bin\Orvex.dll
     void InstallBrokenCore();                   // a bin\Orvex.dll that is no module
 
-    // Lines the test core recorded so far ("core_calls.log" beside it).
+    // Calls the test core recorded so far ("core_calls.log" beside it), its "tree=" lines
+    // apart: CoreTrees() has those, the digest of the installation at each load.
     std::vector<std::string> CoreCalls() const;
+    std::vector<std::string> CoreTrees() const;
     std::vector<std::string> Lines(const std::string& relative) const;
 
     // Runs the test host in this directory with the commands; returns its output lines.

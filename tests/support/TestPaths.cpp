@@ -12,14 +12,14 @@ std::wstring ArtifactDir() {
     return dir.substr(0, dir.find_last_of(L"\\/"));
 }
 
-std::wstring MakeScratchDir(const std::wstring& tag) {
+std::wstring MakeScratchDir(const std::wstring& tag, const std::wstring& parent) {
     static int counter = 0;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
+    const std::wstring base = parent.empty() ? std::wstring(temp) : parent + L"\\";
     for (;;) {
-        std::wstring dir = std::wstring(temp) + L"orvex-" + tag + L"-" +
-                           std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(++counter);
+        std::wstring dir = base + L"orvex-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                           L"-" + std::to_wstring(++counter);
         if (CreateDirectoryW(dir.c_str(), nullptr)) return dir;
         if (GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
     }

@@ -11,8 +11,9 @@
 // Directory of the running test program (artifacts are built beside it), no trailing "\".
 std::wstring ArtifactDir();
 
-// A fresh empty directory under the temporary directory, removed by the caller.
-std::wstring MakeScratchDir(const std::wstring& tag);
+// A fresh empty directory under parent (by default the temporary directory), removed by
+// the caller.
+std::wstring MakeScratchDir(const std::wstring& tag, const std::wstring& parent = L"");
 void RemoveTree(const std::wstring& path);
 
 std::vector<std::string> ReadLines(const std::wstring& path);
