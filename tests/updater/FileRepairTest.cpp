@@ -12,6 +12,7 @@
 #include "support/FileDigest.h"
 #include "support/TestDigest.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/ScopedEnvironment.h"
 #include "support/ScopedHandle.h"
 #include "support/TestPaths.h"
 #include "updater/FileRepair.h"
@@ -173,19 +174,6 @@ TEST_F(Repair, LockedFileIsLeftAsItWas) {
 // Slow (each try waits out the session's receive time-out), so a group of its own.
 class StalledRepair : public Repair {};
 
-// Sets ORVEX_SEAM_REPAIR_DEADLINE_MS, which the test build's RepairPassDeadlineMs() reads,
-// while alive.
-class ShortRepairDeadline {
-  public:
-    explicit ShortRepairDeadline(const wchar_t* ms) { SetEnvironmentVariableW(kName, ms); }
-    ~ShortRepairDeadline() { SetEnvironmentVariableW(kName, nullptr); }
-    ShortRepairDeadline(const ShortRepairDeadline&) = delete;
-    ShortRepairDeadline& operator=(const ShortRepairDeadline&) = delete;
-
-  private:
-    static constexpr const wchar_t* kName = L"ORVEX_SEAM_REPAIR_DEADLINE_MS";
-};
-
 TEST_F(StalledRepair, BodyIsBoundedToo) {
     // Half the body, then a pause longer than the receive time-out. The server serves one
     // connection at a time, so the pause also bounds how long the next try waits for it.
@@ -210,7 +198,8 @@ TEST_F(StalledRepair, PassStopsAtItsDeadlineAndLeavesTheRestAlone) {
         Mark(name(i), "/" + name(i));
     }
 
-    ShortRepairDeadline deadline(L"3000");
+    // The test build's RepairPassDeadlineMs() reads it.
+    ScopedEnvironmentVariable deadline(L"ORVEX_SEAM_REPAIR_DEADLINE_MS", L"3000");
     ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(RepairFiles());
     // A 3 s pass whose last try is clamped to the time left; unclamped, the first try alone
