@@ -9,6 +9,24 @@
 
 namespace {
 
+// Readers (other games reading their version, a scanner) open the record for a moment
+// without delete sharing, which a replace needs: a bounded number of short retries.
+constexpr int kReplaceTries = 50;
+constexpr DWORD kReplaceRetryMs = 20;
+
+bool Replace(const std::wstring& next, const std::wstring& target) {
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(next.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD error = GetLastError();
+        bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                         error == ERROR_LOCK_VIOLATION;
+        if (!transient || attempt == kReplaceTries) return false;
+        Sleep(kReplaceRetryMs);
+    }
+}
+
 bool Flush(const std::wstring& path) {
     ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -48,9 +66,10 @@ bool WriteVersionRecord(const std::wstring& versionFile, const std::wstring& ver
     DWORD attributes = GetFileAttributesW(versionFile.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         SetFileAttributesW(versionFile.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!MoveFileExW(next.c_str(), versionFile.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!Replace(next, versionFile)) {
+        DWORD error = GetLastError();
         DeleteFileW(next.c_str());
+        SetLastError(error);
         return false;
     }
     return true;

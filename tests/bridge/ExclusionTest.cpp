@@ -109,9 +109,13 @@ struct Hosts {
 };
 
 void ExpectInstalled(const GameDir& game) {
+    std::string log;  // the last runs' failure lines, to tell why when it is not
+    for (const std::string& line : game.Lines("bx.log")) log += line + "\n";
     EXPECT_EQ(ReadFileBytes(game.File("bin\\Orvex.dll")),
-              ReadFileBytes(ArtifactDir() + L"\\TestCore.dll"));
-    EXPECT_EQ(ReadFileBytes(game.File("bin\\data\\level.dat")), "level data of version 1.0\n");
+              ReadFileBytes(ArtifactDir() + L"\\TestCore.dll"))
+        << log;
+    EXPECT_EQ(ReadFileBytes(game.File("bin\\data\\level.dat")), "level data of version 1.0\n")
+        << log;
 }
 
 enum When { AtOnce, DuringDownload, AfterALoad };

@@ -26,9 +26,9 @@ TEST(RollbackFailure, KeepsTheJournalAndTheCoreUnloadedUntilANextStartRestores) 
     server.Serve(ReleaseServer::Payload::HoldingAFile, game.File("bin\\" + replaced.back()));
     Lines out;
     {
-        ScopedEnv failRestore(
+        ScopedEnvironmentVariable failRestore(
             L"ORVEX_SEAM_FAIL_RESTORE",
-            L"\\bin\\" + std::wstring(replaced.front().begin(), replaced.front().end()));
+            (L"\\bin\\" + std::wstring(replaced.front().begin(), replaced.front().end())).c_str());
         out = game.Start("failed.out");
     }
     server.ReleaseHold();

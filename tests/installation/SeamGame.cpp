@@ -52,12 +52,6 @@ const std::string& ReleaseDigest(const std::string& release, bool readOnly) {
     return found == digests.end() ? unknown : found->second;
 }
 
-ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name) {
-    SetEnvironmentVariableW(name, value.c_str());
-}
-
-ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_, nullptr); }
-
 SeamGame::SeamGame(const std::wstring& parent) : GameDir("", parent) {
     CopyFileW((ArtifactDir() + L"\\seams\\OrvexBridge.dll").c_str(),
               File("OrvexBridge.dll").c_str(), FALSE);
@@ -165,7 +159,7 @@ ScriptedResponse ReleaseServer::Answer(const ReceivedRequest& request) {
 Lines CountingRun(SeamGame& game) {
     std::wstring dir = MakeScratchDir(L"seamlog");  // off the game's disk, which may be full
     {
-        ScopedEnv seamLog(L"ORVEX_SEAM_LOG", dir + L"\\seam.log");
+        ScopedEnvironmentVariable seamLog(L"ORVEX_SEAM_LOG", (dir + L"\\seam.log").c_str());
         game.Start("counting.out");
     }
     Lines lines = ReadLines(dir + L"\\seam.log");

@@ -11,6 +11,7 @@
 
 #include "support/GameDir.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/ScopedEnvironment.h"
 
 using Lines = std::vector<std::string>;
 
@@ -23,18 +24,6 @@ bool CopyTree(const std::wstring& from, const std::wstring& to);
 // What the test core reports for an installation of "A" or "B" ("" for none), laid down by
 // LayRelease (read-only file included) or, without readOnly, as a package installs it.
 const std::string& ReleaseDigest(const std::string& release, bool readOnly = true);
-
-// Sets an environment variable of this process, so of the hosts it starts, while it lives.
-class ScopedEnv {
-  public:
-    ScopedEnv(const wchar_t* name, const std::wstring& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const wchar_t* name_;
-};
 
 class SeamGame : public GameDir {
   public:
