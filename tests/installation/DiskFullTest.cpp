@@ -1,7 +1,7 @@
-// A patch on a disk that fills up while its files are copied in, through the seams build of
-// the bridge on a small tmpfs that a fixture mounted: the installation is left as it was,
-// and the next start, with room made, completes the patch. The work area sits beside
-// bin\ by design, so the unpacked patch and the backups fill the same disk.
+// A patch, and a full install, on a disk that fills up while the files are copied in,
+// through the seams build of the bridge on a small tmpfs that a fixture mounted: the
+// installation is left as it was, and the next start, with room made, completes it. The work area
+// sits beside bin\ by design, so the unpacked patch and the backups fill the same disk.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -37,49 +37,64 @@ bool WriteZeros(const std::wstring& path, ULONGLONG size) {
     return written;
 }
 
-TEST(DiskFull, APatchOutOfSpaceChangesNothingAndCompletesOnceThereIsRoom) {
+struct Scenario {
+    const char* what;
+    bool patch;  // A installed and patched to B; else nothing installed, A's package comes
+} const kScenarios[] = {{"patch A->B", true}, {"full install of A", false}};
+
+TEST(DiskFull, AnUpdateOutOfSpaceChangesNothingAndCompletesOnceThereIsRoom) {
     const std::wstring disk = ArtifactDir() + L"\\small_disk";
     if (!PathExists(disk + L"\\mounted"))
         GTEST_SKIP() << "no small disk: not root, or the tmpfs mount was refused";
-    ReleaseServer server(true);
-    ASSERT_TRUE(server.Listen());
-    SeamGame game(disk);
-    game.LayRelease("A");
+    for (const Scenario& s : kScenarios) {
+        SCOPED_TRACE(s.what);
+        ReleaseServer server(s.patch);
+        ASSERT_TRUE(server.Listen());
+        SeamGame game(disk);
+        if (s.patch) game.LayRelease("A");
+        const char* before = s.patch ? "A" : "";
+        const char* after = s.patch ? "B" : "A";
 
-    // Room for the download, the unpacked patch, the backups and the journal, and for half
-    // of what copying the patch in adds to bin\.
-    std::map<std::string, std::string> a = FileTreeBytes(ReleaseFixture("A"));
-    ULONGLONG before = Pages(ReadFileBytes(ReleaseFixture("patch_AB.7z")).size()) + 16 * kPage;
-    ULONGLONG copyAdds = 0;
-    for (const auto& [name, bytes] : FileTreeBytes(ReleaseFixture("patch"))) {
-        before += Pages(bytes.size());
-        ULONGLONG old = a.count(name) ? Pages(a[name].size()) : 0;
-        before += old;  // its backup
-        if (Pages(bytes.size()) > old) copyAdds += Pages(bytes.size()) - old;
+        // Room for the download, the unpacked archive, the backups and the journal, and for
+        // half of what copying the archive in adds to bin\.
+        std::map<std::string, std::string> installed;
+        if (s.patch) installed = FileTreeBytes(ReleaseFixture("A"));
+        ULONGLONG room =
+            Pages(ReadFileBytes(ReleaseFixture(s.patch ? "patch_AB.7z" : "package_A.7z")).size()) +
+            16 * kPage;
+        ULONGLONG copyAdds = 0;
+        for (const auto& [name, bytes] : FileTreeBytes(ReleaseFixture(s.patch ? "patch" : "A"))) {
+            ULONGLONG old = installed.count(name) ? Pages(installed[name].size()) : 0;
+            room += Pages(bytes.size()) + old;  // staged, and its backup
+            if (Pages(bytes.size()) > old) copyAdds += Pages(bytes.size()) - old;
+        }
+        room += copyAdds / 2;
+        const ULONGLONG free = FreeBytes(game.Path());
+        ASSERT_GT(free, room + copyAdds / 2) << "the small disk is too small";
+        const std::wstring filler = disk + L"\\filler";
+        ASSERT_TRUE(WriteZeros(filler, free - room));
+
+        Lines log = CountingRun(game);
+        bool journaled = false;
+        for (const std::string& line : log)
+            journaled = journaled || line.find("\\journal") != std::string::npos;
+        EXPECT_TRUE(journaled) << "the run ran out of space before its journaled copy";
+        EXPECT_EQ(game.Installed(s.patch), before) << TreeListing(game.File("bin"));
+        EXPECT_EQ(game.Version(), s.patch ? "1.0" : "");
+        EXPECT_FALSE(game.HasJournal());
+        Lines trees;
+        if (s.patch) trees.push_back(ReleaseDigest("A"));
+        EXPECT_EQ(game.CoreTrees(), trees);
+
+        DeleteFileW(filler.c_str());
+        Lines out = game.Start("room.out");
+        ASSERT_EQ(out.size(), 4u);
+        EXPECT_EQ(game.Installed(s.patch), after) << TreeListing(game.File("bin"));
+        EXPECT_EQ(game.Version(), s.patch ? "1.1" : "1.0");
+        EXPECT_FALSE(game.HasJournal());
+        trees.push_back(ReleaseDigest(after, s.patch));
+        EXPECT_EQ(game.CoreTrees(), trees);
     }
-    const ULONGLONG room = before + copyAdds / 2;
-    const ULONGLONG free = FreeBytes(game.Path());
-    ASSERT_GT(free, room + copyAdds) << "the small disk is too small";
-    const std::wstring filler = disk + L"\\filler";
-    ASSERT_TRUE(WriteZeros(filler, free - room));
-
-    Lines log = CountingRun(game);
-    bool journaled = false;
-    for (const std::string& line : log)
-        journaled = journaled || line.find("\\journal") != std::string::npos;
-    EXPECT_TRUE(journaled) << "the run ran out of space before its journaled copy";
-    EXPECT_EQ(game.Installed(), "A") << TreeListing(game.File("bin"));
-    EXPECT_EQ(game.Version(), "1.0");
-    EXPECT_FALSE(game.HasJournal());
-    EXPECT_EQ(game.CoreTrees(), Lines{ReleaseDigest("A")});
-
-    DeleteFileW(filler.c_str());
-    Lines out = game.Start("room.out");
-    ASSERT_EQ(out.size(), 4u);
-    EXPECT_EQ(game.Installed(), "B") << TreeListing(game.File("bin"));
-    EXPECT_EQ(game.Version(), "1.1");
-    EXPECT_FALSE(game.HasJournal());
-    EXPECT_EQ(game.CoreTrees(), (Lines{ReleaseDigest("A"), ReleaseDigest("B")}));
 }
 
 }  // namespace
