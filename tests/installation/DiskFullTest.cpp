@@ -7,6 +7,8 @@
 #include <map>
 
 #include "installation/SeamGame.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/TestDigest.h"
 #include "support/TestPaths.h"
 #include "support/TreeDigest.h"
 
@@ -98,3 +100,45 @@ TEST(DiskFull, AnUpdateOutOfSpaceChangesNothingAndCompletesOnceThereIsRoom) {
 }
 
 }  // namespace
+
+// A repair whose download finds the disk full keeps the damaged file as it was (no copy of
+// it is lost, nothing half written replaces it) and mends it once there is room.
+TEST(DiskFull, ARepairOutOfSpaceKeepsTheFileAndMendsItOnceThereIsRoom) {
+    const std::wstring disk = ArtifactDir() + L"\\small_disk";
+    if (!PathExists(disk + L"\\mounted"))
+        GTEST_SKIP() << "no small disk: not root, or the tmpfs mount was refused";
+    // Large enough that half its size leaves the logs room, but not the download.
+    const std::string name = "data\\big.bin";
+    std::string good;
+    for (int i = 0; good.size() < 256 * 1024; ++i) good += "block " + std::to_string(i) + "\n";
+    const std::string list = "<root version=\"1.0\"><file name=\"" + name + "\" md5=\"" +
+                             Md5Text(good) +
+                             "\" remote_file_url=\"http://127.0.0.1:8008/files/music\"/></root>";
+    LoopbackHttpServer server;
+    server.SetHandler([&](const ReceivedRequest& request) {
+        if (request.target.rfind("/version.xml?", 0) == 0)
+            return ScriptedResponse::Ok(
+                "<root start=\"1\" url=\"http://h/p.7z\" version=\"1.0\"/>");
+        if (request.target.rfind("/g_file_check_list.xml?", 0) == 0)
+            return ScriptedResponse::Ok(list);
+        if (request.target == "/files/music") return ScriptedResponse::Ok(good);
+        return ScriptedResponse::WithStatus(404, "Not Found", "");
+    });
+    ASSERT_TRUE(server.Start(8008));
+    SeamGame game(disk);
+    game.LayRelease("A");
+    const std::string damaged(good.size(), 'x');
+    ASSERT_TRUE(WriteFileBytes(game.File("bin\\" + name), damaged));
+
+    const std::wstring filler = disk + L"\\filler";
+    ASSERT_TRUE(WriteZeros(filler, FreeBytes(game.Path()) - Pages(good.size()) / 2));
+    game.Start("full.out");
+    EXPECT_EQ(ReadFileBytes(game.File("bin\\" + name)), damaged);
+    EXPECT_FALSE(game.Lines("bx.log").empty());  // the failed tries
+    EXPECT_FALSE(PathExists(game.File("OrvexBridge.update")));
+
+    DeleteFileW(filler.c_str());
+    game.Start("room.out");
+    EXPECT_EQ(ReadFileBytes(game.File("bin\\" + name)), good);
+    EXPECT_FALSE(PathExists(game.File("OrvexBridge.update")));
+}
