@@ -34,6 +34,10 @@ HMODULE ReferenceOwnLibrary() {
 // probe or a core load, unless they are changing the installation, in which case this run
 // changes nothing.
 constexpr DWORD kLockWaitMs = 500;
+// Before recovering or changing the installation a game waits longer: the lock may be held
+// for a moment by its own render thread loading the core, or by another game's short step,
+// which a slow machine stretches well past half a second.
+constexpr DWORD kChangeLockWaitMs = 30000;
 
 // Set by the host thread before a run starts, cleared by the run's thread after it reported.
 std::atomic<bool> g_updaterActive{false};
@@ -106,7 +110,7 @@ void RunUpdate(const UpdaterThreadArgs& args) {
 
     // A change that a dead process left half done is finished or undone before anything else
     // looks at the installation; the loader refuses it while its journal stays.
-    if (lock.TryAcquire(kLockWaitMs)) RecoverInstallation(TheInstallLayout());
+    if (lock.TryAcquire(kChangeLockWaitMs)) RecoverInstallation(TheInstallLayout());
     if (!wholeRun) lock.Release();
 
     // A package left by an interrupted run is unpacked when no installed package is found.
@@ -116,7 +120,7 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     GetUpdateInfo();
 
     // Nothing below may change the installation while another game updates it.
-    if (!lock.TryAcquire(kLockWaitMs) || IsUpdateRunning() != 0) return;
+    if (!lock.TryAcquire(kChangeLockWaitMs) || IsUpdateRunning() != 0) return;
     // Another game may have installed or patched since the version was read.
     state.currentVersion = ReadInstalledVersion();
     if (state.currentVersion.empty()) {

@@ -225,7 +225,8 @@ TEST(ManyGames, AGameKilledMidPatchLeavesTheNextRunToCompleteIt) {
                 return ReadFileBytes(game.File("version.bin")).find("version=1.1") !=
                        std::string::npos;
             },
-            120000));
+            120000))
+            << ReadFileBytes(game.File("bx.log"));
         WriteFileBytes(game.File("end"), "");
         Lines out = game.Wait(next, "next.out");
         ASSERT_EQ(out.size(), 4u);

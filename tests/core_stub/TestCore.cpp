@@ -4,7 +4,9 @@
 // TEST_CORE_SILENT_RENDER (Render records nothing),
 // TEST_CORE_NO_TERMINAL (the export is left out by its .def file).
 // Right after the OrvexInitialize line it records "tree=<digest>" of the directory beside
-// itself (support/TreeDigest.h): which installation the game loaded it from.
+// itself (support/TreeDigest.h): which installation the game loaded it from. Only when the
+// environment asks (ORVEX_TEST_CORE_TREE=1): hashing a large installation would make every
+// load slow.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -184,6 +186,10 @@ void RecordSeenInstallation() {
 
 // Which installation this load came from: the digest of the tree beside the module.
 void RecordTree() {
+    char wanted[4] = {};
+    if (GetEnvironmentVariableA("ORVEX_TEST_CORE_TREE", wanted, sizeof(wanted)) != 1 ||
+        wanted[0] != '1')
+        return;
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return;

@@ -114,6 +114,9 @@ DWORD SeamGame::StartKilled() {
     return code;
 }
 
+// Every test core these tests start reports the installation it was loaded from.
+const ScopedEnvironmentVariable g_coreReportsItsTree(L"ORVEX_TEST_CORE_TREE", L"1");
+
 ReleaseServer::ReleaseServer(bool patch)
     : patch_(patch),
       payload_(ReadFileBytes(ReleaseFixture(patch ? "patch_AB.7z" : "package_A.7z"))) {
