@@ -111,10 +111,14 @@ bool BackUp(const InstallLayout& layout, const std::vector<std::wstring>& names,
     return true;
 }
 
-// Step 3 for one file: a read-only installed file is replaced too and stays read-only.
+// Step 3 for one file: a read-only installed file is replaced too and stays read-only. A
+// file that already holds the new bytes is left alone, so an unchanged module that another
+// game has loaded does not stop the change.
 bool CopyIn(const InstallLayout& layout, const JournalEntry& entry) {
     std::wstring installed = layout.installDir + entry.name;
-    bool copied = CopyInstalledFile(layout.stagingDir + L"\\" + entry.name, installed, false);
+    std::wstring staged = layout.stagingDir + L"\\" + entry.name;
+    if (entry.replaced && SameBytes(staged, installed)) return true;
+    bool copied = CopyInstalledFile(staged, installed, false);
     if (copied && entry.replaced && (entry.attributes & FILE_ATTRIBUTE_READONLY) != 0)
         copied = SetInstalledAttributes(installed, entry.attributes);
     return copied;
