@@ -23,6 +23,9 @@ struct ManifestValues {
     // An attribute the element lacks keeps the value from the level above.
     void TakeFrom(const TiXmlElement& element) {
         Take(element, "start", start);
+        // A digest belongs to the url of its own element: a new url without one has none,
+        // rather than the digest of another archive.
+        if (element.Attribute("url") != nullptr) sha256.clear();
         Take(element, "url", url);
         Take(element, "sha256", sha256);
         Take(element, "version", version);

@@ -191,6 +191,14 @@ TEST(SignedUpdate, RefusesWhatTheKeyDoesNotCoverAndChangesNothing) {
          nullptr,
          0,
          {"update version entry without sha256"}},
+        {"an area's url without its own sha256",
+         Start::Version100,
+         L"tree2_areaurl",
+         "",
+         Change::None,
+         nullptr,
+         0,
+         {"update version entry without sha256"}},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,7 +2,8 @@
 # The signed trees that signed_tests serves to the bridge built with the test key.
 #   make_signed_tree.sh OUT CORE_DLL PUBLISHER KEY
 # OUT/releases, OUT/tree1 and OUT/tree2 as make_published_tree.sh makes them, signed with KEY.
-# OUT/tree2_nosha is tree2 with a version.xml that names no sha256, signed all the same.
+# OUT/tree2_nosha is tree2 with a version.xml that names no sha256, signed all the same;
+# OUT/tree2_areaurl has the sha256 only on the levels above the area that sets the url.
 # OUT/evil/package.7z is a well-formed archive of other files, and OUT/evil/file other bytes,
 # for a server that swaps a payload.
 set -euo pipefail
@@ -19,6 +20,15 @@ if grep -q sha256 "$out/tree2_nosha/version.xml"; then
   exit 1
 fi
 python3 "$publisher" sign --signing-key "$key" "$out/tree2_nosha/version.xml" >/dev/null
+
+# OUT/tree2_areaurl: the area's url without its own sha256 (the levels above keep theirs).
+cp -r "$out/tree2" "$out/tree2_areaurl"
+sed -E '/<area /s/ sha256="[0-9a-f]{64}"//' "$out/tree2/version.xml" >"$out/tree2_areaurl/version.xml"
+if grep '<area ' "$out/tree2_areaurl/version.xml" | grep -q sha256; then
+  echo "make_signed_tree: sha256 left in the area" >&2
+  exit 1
+fi
+python3 "$publisher" sign --signing-key "$key" "$out/tree2_areaurl/version.xml" >/dev/null
 
 mkdir -p "$out/evil/src/data"
 printf 'not the studio'"'"'s core\n' >"$out/evil/src/Orvex.dll"

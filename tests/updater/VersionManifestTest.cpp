@@ -120,6 +120,30 @@ TEST_F(Manifest, AbsentValuesKeepTheLevelAbove) {
     EXPECT_EQ(Selected(), "0|http://h/r.7z|6");
 }
 
+TEST_F(Manifest, ADigestTravelsWithItsUrl) {
+    const struct {
+        const char* area;  // attributes of the selected area
+        const char* url;
+        const char* sha256;
+    } cases[] = {
+        {"", "http://h/r.7z", "aa"},                     // both inherited
+        {"url=\"http://h/a.7z\"", "http://h/a.7z", ""},  // a new url without its digest
+        {"url=\"http://h/a.7z\" sha256=\"bb\"", "http://h/a.7z", "bb"},
+        {"sha256=\"bb\"", "http://h/r.7z", "bb"},  // a digest for the url above
+    };
+    for (const auto& c : cases) {
+        TiXmlDocument document;
+        document.Parse((std::string("<root url=\"http://h/r.7z\" sha256=\"aa\" version=\"5\">"
+                                    "<game name=\"7\"><area name=\"30\" group=\"2\" ") +
+                        c.area + "/></game></root>")
+                           .c_str());
+        ASSERT_NE(document.RootElement(), nullptr) << c.area;
+        ASSERT_TRUE(SelectUpdateInfo(*document.RootElement())) << c.area;
+        EXPECT_EQ(Narrow(TheUpdaterState().packageUrl), c.url) << c.area;
+        EXPECT_EQ(TheUpdaterState().packageSha256, c.sha256) << c.area;
+    }
+}
+
 TEST_F(Manifest, RootWithoutValuesStoresEmptyTexts) {
     ASSERT_TRUE(Serve("<root/>"));
     ASSERT_TRUE(GetUpdateInfo());
