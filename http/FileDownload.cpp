@@ -4,14 +4,11 @@
 
 #include "http/HttpDownloadRequest.h"
 #include "http/HttpSession.h"
+#include "support/LastError.h"
 
 namespace {
 constexpr unsigned kPathCapacity = 10240;
 
-DWORD LastErrorOr(DWORD fallback) {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
 }  // namespace
 
 DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,

@@ -9,6 +9,7 @@
 #include "installation/FileChange.h"
 #include "installation/VersionRecord.h"
 #include "support/ScopedHandle.h"
+#include "support/LastError.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
 #include "support/RelativePath.h"
@@ -17,11 +18,6 @@
 namespace {
 
 bool Fits(const std::wstring& path) { return path.size() < MAX_PATH; }
-
-DWORD LastErrorOr(DWORD fallback) {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
 
 void LogPathFailure(const char* format, const std::wstring& path, DWORD error) {
     std::string narrow;

@@ -9,6 +9,7 @@
 #include "installation/FileChange.h"
 #include "installation/InstallChange.h"
 #include "installation/Recovery.h"
+#include "support/LastError.h"
 #include "support/FileDigest.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
@@ -23,12 +24,6 @@ namespace {
 constexpr int kTriesPerFile = 3;
 // The shortest a try is given near the deadline, so that it can still finish.
 constexpr DWORD kShortestTryMs = 1000;
-
-// The reason of a failed step; a failure that set no code still logs a non-zero one.
-DWORD LastErrorOr(DWORD fallback) {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
 
 int AtMost(int value, DWORD bound) {
     return static_cast<DWORD>(value) > bound ? static_cast<int>(bound) : value;

@@ -22,28 +22,13 @@ std::wstring Env(const wchar_t* name) {
     return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
 }
 
+// Indexed by ChangeKind, in its order.
+const char* const kKindNames[] = {"copy",  "restore", "move",    "delete", "attributes",
+                                  "mkdir", "rmdir",   "journal", "version"};
+
 const char* KindName(ChangeKind kind) {
-    switch (kind) {
-        case ChangeKind::Copy:
-            return "copy";
-        case ChangeKind::Restore:
-            return "restore";
-        case ChangeKind::Move:
-            return "move";
-        case ChangeKind::Delete:
-            return "delete";
-        case ChangeKind::Attributes:
-            return "attributes";
-        case ChangeKind::CreateDir:
-            return "mkdir";
-        case ChangeKind::RemoveDir:
-            return "rmdir";
-        case ChangeKind::Journal:
-            return "journal";
-        case ChangeKind::Version:
-            return "version";
-    }
-    return "?";
+    size_t index = static_cast<size_t>(kind);
+    return index < sizeof(kKindNames) / sizeof(kKindNames[0]) ? kKindNames[index] : "?";
 }
 
 void Record(const std::wstring& logFile, long n, ChangeKind kind, const wchar_t* path) {
