@@ -8,13 +8,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
 TOOL = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "publish")
 sys.path.insert(0, TOOL)
 sys.dont_write_bytecode = True
-from publisher import config, names, signing  # noqa: E402
+from publisher import config, names, serial, signing  # noqa: E402
 
 CONFIG = {"base_url": "http://cdn.example.com/orvex/", "versions": ["1.0.0", "1.0.1"],
           "games": [{"id": 7, "start": False,
@@ -53,6 +54,9 @@ class Workspace:
         for version, files in releases.items():
             write_tree(os.path.join(self.dir, "releases", version), files)
         self.config = os.path.join(self.dir, "config.json")
+        self.configure(cfg)
+
+    def configure(self, cfg):
         with open(self.config, "w") as f:
             json.dump(cfg, f)
 
@@ -64,6 +68,10 @@ class Workspace:
 
     def remove(self):
         shutil.rmtree(self.dir)
+
+
+def root_of(data):
+    return ET.fromstring(data).attrib
 
 
 class NameRules(unittest.TestCase):
@@ -101,6 +109,7 @@ class NameRules(unittest.TestCase):
                  ({"version": "2.0"}, "version: '2.0' is not in"),
                  ({"games": [{"id": "7"}]}, "games[0].id: must be a whole number"),
                  ({"games": [{"id": 7}, {"id": 7}]}, "games[1].id: game 7 is listed twice"),
+                 ({"serial": "7"}, "serial: must be a whole number from 1 to"),
                  ({"games": [{"id": 7, "areas": [{"area": 1, "group": 2, "version": "1.0.0",
                                                    "archive": "patch"}]}]},
                   "games[0].areas[0].archive: \"patch\" needs a version before")]
@@ -114,7 +123,9 @@ class TwoVersions(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = Workspace()
+        cls.started = int(time.time())
         cls.result = cls.work.publish("out")
+        cls.finished = int(time.time())
         cls.tree = read_tree(os.path.join(cls.work.dir, "out"))
 
     @classmethod
@@ -156,6 +167,14 @@ class TwoVersions(unittest.TestCase):
             "Orvex.dll", "data/level.dat", "data/maps/new.map", "empty.txt")})
         self.assertIn("data\\old.dat of 1.0.0 is gone", self.result.stdout)
 
+    def test_a_first_manifest_has_the_time_as_serial_and_names_the_check_list(self):
+        root = root_of(self.tree["version.xml"])
+        self.assertIsNotNone(serial.parse(root["serial"]), root["serial"])
+        self.assertTrue(self.started <= int(root["serial"]) <= self.finished, root["serial"])
+        self.assertIn(f"serial {root['serial']}: the time", self.result.stdout)
+        self.assertEqual(root["checklist_sha256"],
+                         hashlib.sha256(self.tree["g_file_check_list.xml"]).hexdigest())
+
     def test_check_lists_name_every_nonempty_file_with_its_md5_and_a_good_copy(self):
         self.assertEqual(self.tree["g_file_check_list.xml"],
                          self.tree["lists/1.0.1/g_file_check_list.xml"])
@@ -181,10 +200,40 @@ class TwoVersions(unittest.TestCase):
         for version, files in RELEASES.items():
             write_tree(os.path.join(moved, version), dict(reversed(files.items())))
             os.utime(os.path.join(moved, version, "Orvex.dll"), (1, 1))
-        fresh = self.work.publish("fresh")
+        fresh = self.work.publish("fresh", "--serial", root_of(self.tree["version.xml"])["serial"])
         self.assertEqual(fresh.returncode, 0, fresh.stderr)
         self.assertEqual(read_tree(os.path.join(self.work.dir, "fresh")), self.tree)
         self.assertEqual(read_tree(os.path.join(self.work.dir, "out")), self.tree)
+
+
+class Serials(unittest.TestCase):
+    def test_the_serial_rises_with_each_change_and_never_goes_back(self):
+        work = Workspace()
+        stopped = {**CONFIG, "start": False}
+        out = os.path.join(work.dir, "out")
+        # (config, options, exit status, serial served afterwards, words of the message)
+        steps = [(CONFIG, ["--serial", "5"], 0, "5", "given by --serial"),
+                 (CONFIG, [], 0, "5", "the served one"),
+                 (stopped, [], 0, "6", "one more than the served 5"),
+                 (CONFIG, ["--serial", "4"], 1, "6", "--serial 4 is lower than 6"),
+                 ({**CONFIG, "serial": 5}, [], 1, "6", "--serial 5 is lower than 6"),
+                 (CONFIG, ["--serial", "6"], 1, "6", "--serial 6 is the serial of"),
+                 (stopped, ["--serial", "6"], 0, "6", "the served one"),
+                 ({**stopped, "serial": 9}, [], 0, "9", "given by --serial"),
+                 (stopped, ["--serial", "07"], 2, "9", "'07' is not a serial")]
+        try:
+            for cfg, options, status, served, message in steps:
+                work.configure(cfg)
+                before = read_tree(out) if os.path.exists(out) else {}
+                run = work.publish("out", *options)
+                self.assertEqual(run.returncode, status, (options, run.stderr))
+                self.assertIn(message, run.stdout + run.stderr, options)
+                after = read_tree(out)
+                self.assertEqual(root_of(after["version.xml"])["serial"], served, options)
+                if status != 0 or "the served one" in message:
+                    self.assertEqual(after, before, options)
+        finally:
+            work.remove()
 
 
 class Signing(unittest.TestCase):
@@ -256,15 +305,60 @@ class Signing(unittest.TestCase):
             for s in halves:
                 self.assertEqual(signing.der_to_raw(signing.raw_to_der(r + s)), r + s)
 
-    def test_sign_writes_a_signature_beside_each_file_and_bad_keys_are_refused(self):
+    def sign(self, *args):
+        return subprocess.run([sys.executable, os.path.join(TOOL, "orvex_publish.py"), "sign",
+                               "--signing-key", self.key, *args], capture_output=True, text=True)
+
+    def test_sign_sets_a_manifests_serial_and_check_list_digest_in_its_root_tag_only(self):
+        manifest = ("<?xml version='1.0'?>\r\n<!-- <root serial=\"1\"> -->\r\n"
+                    "<root start = '0'{serial}\r\n  url=\"x\"{added}/><!-- end -->\r\n")
+        check_list = self.tree["g_file_check_list.xml"]
+        digest = f' checklist_sha256="{hashlib.sha256(check_list).hexdigest()}"'
+        # (serial in the file, --serial, exit status, serial then (None: the time), check list
+        # beside it and given too)
+        cases = [("", [], 0, None, True), (' serial="007"', [], 0, None, False),
+                 (' serial="7"', [], 0, "7", True),
+                 (' serial="7"', ["--serial", "9"], 0, "9", True),
+                 (' serial="7"', ["--serial", "6"], 1, "7", True)]
+        signer = signing.Signer(self.key)
+        for written, options, status, expected, listed in cases:
+            case = (written, options)
+            where = tempfile.mkdtemp(dir=self.work.dir)
+            before = {"version.xml": manifest.format(serial=written, added="").encode()}
+            if listed:
+                before["g_file_check_list.xml"] = check_list
+            write_tree(where, before)
+            started = int(time.time())
+            run = self.sign(*options, *[os.path.join(where, name) for name in before])
+            self.assertEqual(run.returncode, status, (case, run.stderr))
+            after = read_tree(where)
+            if status != 0:
+                self.assertIn("--serial 6 is lower than 7", run.stderr)
+                self.assertEqual(after, before, case)
+                continue
+            number = root_of(after["version.xml"])["serial"]
+            self.assertEqual(number, expected or number, case)
+            if expected is None:
+                self.assertTrue(started <= int(number) <= int(time.time()), case)
+            # A serial there is replaced where it stands; new attributes follow the others.
+            attribute = f' serial="{number}"'
+            self.assertEqual(after["version.xml"], manifest.format(
+                serial=attribute if written else "",
+                added=("" if written else attribute) + (digest if listed else "")).encode(), case)
+            for name in before:
+                self.assertTrue(signer.verifies(after[name], after[name + ".sig"]), case)
+                self.assertTrue(name == "version.xml" or after[name] == before[name], case)
+
+    def test_sign_signs_other_files_unchanged_and_bad_keys_are_refused(self):
         path = os.path.join(self.work.dir, "by_hand.xml")
         with open(path, "wb") as f:
-            f.write(b'<root start="0"/>')
-        run = subprocess.run([sys.executable, os.path.join(TOOL, "orvex_publish.py"), "sign",
-                              "--signing-key", self.key, path], capture_output=True, text=True)
+            f.write(b'<root version="1.0.0"/>')
+        run = self.sign(path)
         self.assertEqual(run.returncode, 0, run.stderr)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), b'<root version="1.0.0"/>')
         with open(path + ".sig", "rb") as f:
-            self.assertTrue(signing.Signer(self.key).verifies(b'<root start="0"/>', f.read()))
+            self.assertTrue(signing.Signer(self.key).verifies(b'<root version="1.0.0"/>', f.read()))
         rsa = os.path.join(self.work.dir, "rsa.pem")
         subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", rsa], check=True,
                        capture_output=True)

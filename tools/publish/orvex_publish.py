@@ -26,8 +26,15 @@ The tree, to be served at the root of the bridge's update server (port 8008):
   lists/<version>/g_file_check_list.xml  each selected version's check list
   packages/<sha256>.7z, patches/<sha256>.7z, files/<sha256>  named by their content
 base_url is where packages/, patches/ and files/ are reachable: that server, or a CDN that
-holds a copy of them. Nothing in the tree is ever deleted. The same inputs and the same 7zz
-give the same tree, byte for byte.
+holds a copy of them. Nothing in the tree is ever deleted. The same inputs, the same 7zz and
+the same serial give the same tree, byte for byte.
+
+The manifest's root carries "serial", which a bridge never lets go down, and
+"checklist_sha256", the SHA-256 of the g_file_check_list.xml written beside it. The serial
+is --serial N (or the config's "serial", 1 to 2^63-1); else the served version.xml's when
+the manifest is unchanged (the run then rewrites nothing), one more than it when not, or the
+time in seconds when no served manifest has one. A serial below the served one, or equal to
+it for a changed manifest, fails the run, and the served documents stay as they were.
 
 The documents give the SHA-256 of every archive and file they name. With --signing-key,
 each document also gets "<document>.sig", its detached ECDSA P-256 signature, which a
@@ -35,8 +42,10 @@ bridge built with the key's public half (CMake: -DORVEX_SIGNING_PUBLIC_KEY=FILE)
 Two more commands, which need the openssl program:
   orvex_publish.py keygen --out DIR        makes DIR/signing_key.pem (keep it secret) and
                                            DIR/signing_key.pub.hex (for the build)
-  orvex_publish.py sign --signing-key KEY FILE...   writes FILE.sig for each FILE, such
-                                           as a version.xml written by hand
+  orvex_publish.py sign --signing-key KEY [--serial N] FILE...   writes FILE.sig for each
+      FILE, such as a version.xml written by hand. A manifest first gets, in its root start
+      tag only, its serial (kept, or raised to N, or the time when it has none) and the
+      checklist_sha256 of the g_file_check_list.xml beside it; other files stay as they are.
 
 Exit status: 0 when the tree was written (the report lists each file, then any warnings),
 1 when something must be fixed first (the message says what), 2 for a bad command line.
@@ -45,10 +54,11 @@ Exit status: 0 when the tree was written (the report lists each file, then any w
 import argparse
 import os
 import sys
+import tempfile
 
 sys.dont_write_bytecode = True  # run from the checkout: leave no caches in it
 from publisher import config as config_file
-from publisher import names, sevenzip, signing
+from publisher import names, serial, sevenzip, signing
 from publisher.build import Options, publish
 from publisher.config import PublishError
 
@@ -77,12 +87,24 @@ def _arguments(argv):
     parser.add_argument("--signing-key", metavar="FILE",
                         help="the private key (signing_key.pem from keygen) to sign the "
                         "documents with; without it no .sig files are written")
+    _serial_option(parser, "the manifest's serial (or the config's \"serial\"); it may not "
+                   "be lower than the served manifest's. Default: the served one for an "
+                   "unchanged manifest, else one more than it, or the time without one")
     args = parser.parse_args(argv)
     limit = names.longest_name(args.max_install_path)
     if args.max_install_path < 4 or limit < 1:
         parser.error("--max-install-path leaves no room for a file name in a 260-character "
                      "path")
     return args, limit
+
+
+def _serial_option(parser, help):
+    def value(text):
+        number = serial.parse(text)
+        if number is None:
+            raise argparse.ArgumentTypeError(f"{text!r} is not a serial: {serial.RULE}")
+        return number
+    parser.add_argument("--serial", type=value, metavar="N", help=help)
 
 
 def _keygen(argv):
@@ -98,21 +120,59 @@ def _keygen(argv):
           f"-DORVEX_SIGNING_PUBLIC_KEY={os.path.abspath(public)}")
 
 
+def _write(path, data):
+    """Replaces path with data under a temporary name, keeping its mode."""
+    folder = os.path.dirname(path) or "."
+    mode = os.stat(path).st_mode & 0o777 if os.path.exists(path) else 0o644
+    handle, scratch = tempfile.mkstemp(prefix=".sign-", dir=folder)
+    try:
+        with os.fdopen(handle, "wb") as f:
+            f.write(data)
+        os.chmod(scratch, mode)
+        os.replace(scratch, path)
+    except BaseException:
+        if os.path.exists(scratch):
+            os.remove(scratch)
+        raise
+
+
 def _sign(argv):
-    parser = argparse.ArgumentParser(prog="orvex_publish.py sign",
-                                     description="Writes FILE.sig beside each FILE.")
+    parser = argparse.ArgumentParser(
+        prog="orvex_publish.py sign", description="Writes FILE.sig beside each FILE. A "
+        "manifest (named version.xml, or whose root has serial, checklist_sha256, start, url "
+        "or sha256, or which holds a <game>) first gets its serial and the SHA-256 of the "
+        "g_file_check_list.xml beside it in its root start tag; other files are signed as "
+        "they are.")
     parser.add_argument("--signing-key", required=True, metavar="FILE")
+    _serial_option(parser, "a manifest's serial; at least the one it has. Default: the one "
+                   "it has, or the time")
     parser.add_argument("files", nargs="+", metavar="FILE")
     args = parser.parse_args(argv)
     signer = signing.Signer(args.signing_key)
+    # Everything is checked before anything is written; check lists come first, so a
+    # manifest names final bytes (sign never changes a check list).
+    planned = []
     for path in args.files:
         try:
             with open(path, "rb") as f:
                 data = f.read()
         except OSError as e:
             raise PublishError(f"{path}: cannot be read ({e.strerror})") from None
-        with open(path + ".sig", "wb") as f:
-            f.write(signer.sign(data))
+        try:
+            manifest = serial.is_manifest(path, data)
+            if manifest:
+                data = serial.for_signing(path, data, args.serial)
+        except PublishError as e:
+            raise PublishError(f"{path}: {e}") from None
+        planned.append((manifest, path, data))
+    planned.sort(key=lambda plan: plan[0])
+    for manifest, path, data in planned:
+        if manifest:
+            _write(path, data)
+            attributes = serial.root_attributes(data)
+            digest = attributes.get("checklist_sha256", "none: no check list beside it")
+            print(f"wrote {path} (serial {attributes['serial']}, checklist_sha256 {digest})")
+        _write(path + ".sig", signer.sign(data))
         print(f"wrote {path}.sig")
 
 
@@ -131,8 +191,9 @@ def main(argv=None):
         config = config_file.load(args.config)
         banner = sevenzip.version(args.sevenzip)
         signer = signing.Signer(args.signing_key) if args.signing_key else None
+        number = args.serial if args.serial is not None else config.serial
         rows, warnings = publish(config, Options(args.releases, args.out, args.sevenzip, limit,
-                                                 signer))
+                                                 signer, number))
     except PublishError as e:
         print(f"orvex_publish: {e}", file=sys.stderr)
         return 1

@@ -7,21 +7,23 @@ The tree holds, for every version the manifest selects:
   lists/<version>/g_file_check_list.xml
 and the two mutable documents, g_file_check_list.xml (the root version's list) and
 version.xml, written last so that they never name a file that is not there yet. The
-documents name each archive's and each file's SHA-256; with a signing key, every document
-also gets its detached signature "<document>.sig", written right after it.
+documents name each archive's and each file's SHA-256, and the manifest the check list's
+and its serial, which never goes below the served manifest's; with a signing key, every
+document also gets its detached signature "<document>.sig", written right after it.
 """
 
+import hashlib
 import os
 import tempfile
 from dataclasses import dataclass
 
-from . import documents, sevenzip
+from . import documents, serial, sevenzip
 from .config import PublishError
 from .releases import stage_release
 from .tree import TreeWriter, sha256_of
 
-MANIFEST = "version.xml"
-CHECK_LIST = "g_file_check_list.xml"
+MANIFEST = serial.MANIFEST
+CHECK_LIST = serial.CHECK_LIST
 
 
 @dataclass
@@ -31,6 +33,7 @@ class Options:
     sevenzip: str
     name_limit: int
     signer: object = None  # a signing.Signer, or None for an unsigned tree
+    serial: int = None  # the manifest's serial; None: kept, one more than served, or the time
 
 
 def _previous(config, version):
@@ -54,6 +57,9 @@ class _Run:
         self.urls = {}  # version -> {"package": (url, sha256), "patch": (url, sha256)}
         self.lists = {}  # version -> check list bytes
         self.copied = set()
+        self.served = self.writer.existing(MANIFEST)  # read once: the serial never goes back
+        self.where = f"the served {os.path.join(options.out, MANIFEST)}"
+        serial.refuse_lower(options.serial, serial.served(self.served), self.where)
 
     def url(self, relative):
         return f"{self.config.base_url}/{relative}"
@@ -102,7 +108,12 @@ class _Run:
 
     def documents(self):
         config = self.config
-        manifest = documents.manifest(config, lambda s: self.urls[s.version][s.archive])
+        check_list = self.lists[config.root.version]
+        digest = hashlib.sha256(check_list).hexdigest()
+        number, manifest, why = serial.choose(
+            self.served, lambda n: documents.manifest(
+                config, lambda s: self.urls[s.version][s.archive], n, digest),
+            self.options.serial, self.where)
         for name, data in [(MANIFEST, manifest), (CHECK_LIST, self.lists[config.root.version])]:
             if len(data) > documents.MAX_DOCUMENT_BYTES:
                 raise PublishError(f"{name} would be {len(data)} bytes; the bridge reads at most "
@@ -110,12 +121,12 @@ class _Run:
                                    "fewer entries or files")
         for version, data in self.lists.items():
             self.document(f"lists/{version}/{CHECK_LIST}", data, f"{version} check list")
-        self.document(CHECK_LIST, self.lists[config.root.version],
+        self.document(CHECK_LIST, check_list,
                       f"check list of {config.root.version}, the root's version")
-        self.document(MANIFEST, manifest, "version manifest")
+        self.document(MANIFEST, manifest, "version manifest", f", serial {number}: {why}")
 
-    def document(self, relative, data, description):
-        self.writer.write(relative, data, description)
+    def document(self, relative, data, description, note=""):
+        self.writer.write(relative, data, description + note)
         if self.options.signer is not None:
             self.writer.write_signature(f"{relative}.sig", data, self.options.signer,
                                         f"signature of the {description}")

@@ -9,6 +9,7 @@ _VERSION = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]{0,63}")
 _URL = re.compile(r"https?://[!-~]+")
 ARCHIVES = ("package", "patch")
 _INT32 = (-(2**31), 2**31 - 1)
+SERIAL_MAX = 2**63 - 1  # the manifest serial's range is 1 to this
 
 
 class PublishError(Exception):
@@ -43,6 +44,7 @@ class Config:
     versions: list
     root: Selection
     games: list = field(default_factory=list)
+    serial: int = None  # the manifest's serial, when the config sets it (--serial wins)
 
     def selected_versions(self):
         """The versions some element selects, in release order."""
@@ -138,7 +140,7 @@ def _game(obj, where, config):
 def parse(data):
     """The Config in the JSON object data; PublishError names the first problem."""
     top = _object(data, "top level",
-                  ("base_url", "versions", "version", "start", "archive", "games"))
+                  ("base_url", "versions", "version", "start", "archive", "games", "serial"))
     for key in ("base_url", "versions"):
         if key not in top:
             _fail(key, "is missing")
@@ -148,6 +150,10 @@ def parse(data):
                     _selection(top, "", versions, defaults))
     for g, game in enumerate(_list(top, "games", "")):
         config.games.append(_game(game, f"games[{g}]", config))
+    config.serial = top.get("serial")
+    if config.serial is not None and (isinstance(config.serial, bool) or not isinstance(
+            config.serial, int) or not 1 <= config.serial <= SERIAL_MAX):
+        _fail("serial", f"must be a whole number from 1 to {SERIAL_MAX}")
     return config
 
 

@@ -22,11 +22,14 @@ def _values(selection, archive_of):
             ("version", selection.version)]
 
 
-def manifest(config, archive_of):
+def manifest(config, archive_of, serial, checklist_sha256):
     """version.xml. archive_of(selection) is the URL and the SHA-256 of the archive an
-    element selects. The bridge takes the first game of an id and, within it, the last area
-    of an (area, group) pair; the config holds each once."""
-    lines = [_DECLARATION, f"<root{_attributes(_values(config.root, archive_of))}>\n"]
+    element selects; the root also carries the serial and the SHA-256 of the served check
+    list. The bridge takes the first game of an id and, within it, the last area of an
+    (area, group) pair; the config holds each once."""
+    pairs = _values(config.root, archive_of) + [("serial", serial),
+                                                ("checklist_sha256", checklist_sha256)]
+    lines = [_DECLARATION, f"<root{_attributes(pairs)}>\n"]
     for game in config.games:
         pairs = [("name", game.id)] + _values(game.selection, archive_of)
         lines.append(f"  <game{_attributes(pairs)}>\n")

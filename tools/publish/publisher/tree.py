@@ -69,7 +69,7 @@ class TreeWriter:
 
     def write(self, relative, data, description):
         """Replaces a mutable document with data; unchanged bytes are not rewritten."""
-        if self._existing(relative) == data:
+        if self.existing(relative) == data:
             self.rows.append(("kept", relative, description))
             return
         self._replace(relative, data, description)
@@ -78,13 +78,13 @@ class TreeWriter:
         """Writes the detached signature of document at relative. One there that already
         signs it with this key stays: every new ECDSA signature differs, and a rerun is to
         rewrite nothing."""
-        existing = self._existing(relative)
+        existing = self.existing(relative)
         if existing is not None and signer.verifies(document, existing):
             self.rows.append(("kept", relative, description))
             return
         self._replace(relative, signer.sign(document), description)
 
-    def _existing(self, relative):
+    def existing(self, relative):
         """The bytes of the tree's file at relative, or None."""
         try:
             with open(self.path(relative), "rb") as f:
