@@ -11,14 +11,12 @@ constexpr unsigned kPathCapacity = 10240;
 
 }  // namespace
 
-DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
-                              const DownloadSettings& settings, DWORD& error) {
+bool OpenDownloadSession(HttpSession& session, const DownloadSettings& settings, DWORD& error) {
     SetLastError(ERROR_SUCCESS);
     error = ERROR_SUCCESS;
-    HttpSession session;
     if (!session.Open()) {
         error = LastErrorOr(ERROR_WINHTTP_INTERNAL_ERROR);
-        return DownloadResult::SessionFailed;
+        return false;
     }
     session.SetTimeouts(settings.resolveMs, settings.connectMs, settings.sendMs,
                         settings.receiveMs);
@@ -28,6 +26,13 @@ DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
     DWORD headerWaitMs = static_cast<DWORD>(settings.receiveMs);
     WinHttpSetOption(session.GetHandle(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWaitMs,
                      sizeof(headerWaitMs));
+    return true;
+}
+
+DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
+                              const DownloadSettings& settings, DWORD& error) {
+    HttpSession session;
+    if (!OpenDownloadSession(session, settings, error)) return DownloadResult::SessionFailed;
     vek::HttpDownloadRequest request(&session, kPathCapacity);
     request.SetTimeLimit(settings.bodyTimeLimitMs);
     if (request.OpenTargetFile(path.c_str()) &&

@@ -16,6 +16,12 @@ struct DownloadSettings {
 
 enum class DownloadResult { Complete, SessionFailed, Failed };
 
+class HttpSession;
+
+// Opens session and sets its time-outs for a download with settings. False (error set as for
+// SessionFailed below) when no session could be opened.
+bool OpenDownloadSession(HttpSession& session, const DownloadSettings& settings, DWORD& error);
+
 // Downloads url into path (created or truncated). On Failed the partial file is deleted and
 // error holds the reason, never 0: a failure that set no code of its own reports
 // ERROR_WINHTTP_INVALID_SERVER_RESPONSE. SessionFailed (no session could be opened) touches

@@ -70,6 +70,7 @@ bool HttpDownloadRequest::ReceiveBody() {
 
     const DWORD start = GetTickCount();
     const LONG total = static_cast<LONG>(std::wcstol(lengthText.c_str(), nullptr, 10));
+    if (!AcceptLength(total)) return FailAndClose();
     ULONGLONG received = 0;  // 64 bits: a body past 4 GiB must not wrap to a match
     DWORD capacity = kInitialChunkSize;
     std::unique_ptr<char[]> chunk = std::make_unique<char[]>(capacity);

@@ -25,6 +25,9 @@ class HttpDownloadRequest : public HttpRequest {
 
   protected:
     bool ReceiveBody() override;
+    // Called once the announced Content-Length is known, before any of the body is read.
+    // False refuses the body (with the last-error code set) before anything is stored.
+    virtual bool AcceptLength(LONG /*total*/) { return true; }
     // Per-chunk hook: writes the chunk. received counts this chunk too; total is the
     // announced Content-Length. False aborts the download.
     virtual bool OnBodyData(const void* data, DWORD length, DWORD received, LONG total);

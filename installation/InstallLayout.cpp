@@ -10,6 +10,7 @@ bool EndsWithSeparator(const std::wstring& path) {
 
 void FillWorkArea(InstallLayout& layout) {
     layout.versionFile = layout.bridgeDir + L"\\version.bin";
+    layout.serialFile = layout.bridgeDir + L"\\serial.bin";
     layout.workDir = layout.bridgeDir + L"\\" + kWorkDirName;
     layout.journalFile = layout.workDir + L"\\journal";
     layout.stagingDir = layout.workDir + L"\\staging";

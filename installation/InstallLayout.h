@@ -3,6 +3,7 @@
 // crosses volumes and no other program's files share the names:
 //   <bridge>\bin\                        the installation (the core module and its files)
 //   <bridge>\version.bin                 the version record
+//   <bridge>\serial.bin                  the highest signed manifest serial accepted
 //   <bridge>\OrvexBridge.update\         the work area, private to this installation:
 //       journal                          present only while bin\ is being changed
 //       staging\  backup\  repair\       the unpacked archive, the replaced files, repair
@@ -15,6 +16,7 @@ struct InstallLayout {
     std::wstring bridgeDir;    // no trailing separator
     std::wstring installDir;   // bridgeDir + "\bin\"
     std::wstring versionFile;  // bridgeDir + "\version.bin"
+    std::wstring serialFile;   // bridgeDir + "\serial.bin"
     std::wstring workDir;
     std::wstring journalFile;
     std::wstring stagingDir;

@@ -1,76 +1,20 @@
 #include "installation/VersionRecord.h"
 
-#include <windows.h>
-
-#include <vector>
-
 #include "installation/ChangeSeam.h"
-#include "support/ScopedHandle.h"
+#include "installation/RecordFile.h"
 
 namespace {
 
-// Readers (other games reading their version, a scanner) open the record for a moment
-// without delete sharing, which a replace needs: a bounded number of short retries.
-constexpr int kReplaceTries = 50;
-constexpr DWORD kReplaceRetryMs = 20;
-
-bool Replace(const std::wstring& next, const std::wstring& target) {
-    for (int attempt = 1;; ++attempt) {
-        if (MoveFileExW(next.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
-        DWORD error = GetLastError();
-        bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                         error == ERROR_LOCK_VIOLATION;
-        if (!transient || attempt == kReplaceTries) return false;
-        Sleep(kReplaceRetryMs);
-    }
-}
-
-bool Flush(const std::wstring& path) {
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && FlushFileBuffers(file.Get()) != FALSE;
+bool BeforeVersionReplace(const wchar_t* file) {
+    return BeforeInstallChange(ChangeKind::Version, file);
 }
 
 }  // namespace
 
 std::wstring ReadVersionRecord(const std::wstring& versionFile) {
-    if (versionFile.empty()) return std::wstring();
-    std::vector<wchar_t> value(kVersionChars, L'\0');
-    GetPrivateProfileStringW(L"conf", L"version", L"", value.data(), kVersionChars,
-                             versionFile.c_str());
-    return std::wstring(value.data());
+    return ReadRecordValue(versionFile, L"version");
 }
 
 bool WriteVersionRecord(const std::wstring& versionFile, const std::wstring& version) {
-    if (versionFile.empty()) return false;
-    std::wstring next = versionFile + L".new";
-    SetFileAttributesW(next.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(next.c_str());
-    bool existed = GetFileAttributesW(versionFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (existed) {
-        if (!CopyFileW(versionFile.c_str(), next.c_str(), FALSE)) return false;
-        SetFileAttributesW(next.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    bool written =
-        WritePrivateProfileStringW(L"conf", L"version", version.empty() ? nullptr : version.c_str(),
-                                   next.c_str()) != FALSE;
-    // Removing a key from a file that never existed writes nothing: nothing to record.
-    if (!written && !existed && version.empty()) return true;
-    if (!written || !Flush(next) ||
-        !BeforeInstallChange(ChangeKind::Version, versionFile.c_str())) {
-        DeleteFileW(next.c_str());
-        return false;
-    }
-    DWORD attributes = GetFileAttributesW(versionFile.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        SetFileAttributesW(versionFile.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!Replace(next, versionFile)) {
-        DWORD error = GetLastError();
-        DeleteFileW(next.c_str());
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    return WriteRecordValue(versionFile, L"version", version, BeforeVersionReplace);
 }

@@ -3,8 +3,6 @@
 
 #include <string>
 
-// Longest value read, terminator included; a longer value is cut.
-constexpr unsigned kVersionChars = 4096;
 
 // The recorded version, empty when unknown (no file, section, key or value).
 std::wstring ReadVersionRecord(const std::wstring& versionFile);

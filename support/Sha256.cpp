@@ -29,7 +29,38 @@ bool HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash) {
     }
 }
 
+bool Finish(BCRYPT_HASH_HANDLE hash, unsigned char (&digest)[kSha256Bytes]) {
+    return BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, kSha256Bytes, 0));
+}
+
+bool DigestMatchesText(const char* expected, const unsigned char (&digest)[kSha256Bytes]) {
+    for (size_t i = 0; i < kSha256Bytes; ++i) {
+        int value = HexValue(expected[2 * i]) * 16 + HexValue(expected[2 * i + 1]);
+        if (value != digest[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool Sha256OfBytes(const void* data, size_t length, unsigned char (&digest)[kSha256Bytes]) {
+    ScopedBcryptAlgorithm algorithm = OpenBcryptAlgorithm(BCRYPT_SHA256_ALGORITHM);
+    if (!algorithm) return false;
+    BCRYPT_HASH_HANDLE handle = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), &handle, nullptr, 0, nullptr, 0, 0)))
+        return false;
+    ScopedBcryptHash hash(handle);
+    // The provider takes a ULONG per call: a larger buffer goes in pieces.
+    const unsigned char* at = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        ULONG piece = length > 0x40000000u ? 0x40000000u : static_cast<ULONG>(length);
+        if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), const_cast<PUCHAR>(at), piece, 0)))
+            return false;
+        at += piece;
+        length -= piece;
+    }
+    return Finish(hash.Get(), digest);
+}
 
 bool Sha256OfFile(const wchar_t* path, unsigned char (&digest)[kSha256Bytes]) {
     if (path == nullptr || path[0] == L'\0') return false;
@@ -49,7 +80,7 @@ bool Sha256OfFile(const wchar_t* path, unsigned char (&digest)[kSha256Bytes]) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0));
+    return Finish(hash.Get(), digest);
 }
 
 bool IsSha256Text(const char* text) {
@@ -63,10 +94,11 @@ bool IsSha256Text(const char* text) {
 bool FileMatchesSha256(const char* expected, const wchar_t* path) {
     if (!IsSha256Text(expected)) return false;
     unsigned char digest[kSha256Bytes];
-    if (!Sha256OfFile(path, digest)) return false;
-    for (size_t i = 0; i < kSha256Bytes; ++i) {
-        int value = HexValue(expected[2 * i]) * 16 + HexValue(expected[2 * i + 1]);
-        if (value != digest[i]) return false;
-    }
-    return true;
+    return Sha256OfFile(path, digest) && DigestMatchesText(expected, digest);
+}
+
+bool BytesMatchSha256(const char* expected, const void* data, size_t length) {
+    if (!IsSha256Text(expected)) return false;
+    unsigned char digest[kSha256Bytes];
+    return Sha256OfBytes(data, length, digest) && DigestMatchesText(expected, digest);
 }

@@ -2,43 +2,36 @@
 
 #include <windows.h>
 
-#include "http/FileDownload.h"
-#include "support/ScopedHandle.h"
+#include <cstring>
+
+#include "http/MemoryDownload.h"
 #include "support/TextConvert.h"
 #include "updater/DownloadLimits.h"
 #include "updater/SigningKey.h"
 
-namespace {
-
-// Exactly one signature's bytes: an error page or anything longer is no signature.
-bool ReadSignature(const std::wstring& path, unsigned char (&signature)[kP256SignatureBytes]) {
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart != kP256SignatureBytes)
-        return false;
-    DWORD got = 0;
-    return ReadFile(file.Get(), signature, kP256SignatureBytes, &got, nullptr) &&
-           got == kP256SignatureBytes;
+bool SignedByBuiltInKey(const unsigned char (&digest)[kSha256Bytes],
+                        const unsigned char (&signature)[kP256SignatureBytes]) {
+    const SigningKeys keys = BuiltInSigningKeys();
+    for (size_t k = 0; k < keys.count; ++k) {
+        if (P256SignatureValid(keys.keys[k], digest, signature)) return true;
+    }
+    return false;
 }
 
-}  // namespace
-
-bool DocumentSignedByStudio(const std::wstring& documentUrl, const std::wstring& documentPath) {
-    const unsigned char(*key)[kP256PublicKeyBytes] = BuiltInSigningKey();
-    if (key == nullptr) return false;
-    std::wstring signaturePath = documentPath + L".sig";
+bool DocumentSignedByStudio(const std::wstring& documentUrl, const std::string& document) {
+    if (!SigningKeyBuiltIn()) return false;
     std::wstring url = documentUrl + L".sig?tick=" + DecimalText(static_cast<int>(GetTickCount()));
     DWORD error = ERROR_SUCCESS;
-    bool valid = false;
-    if (DownloadToFile(url, signaturePath, DownloadLimits(DownloadKind::Document), error) ==
-        DownloadResult::Complete) {
-        unsigned char signature[kP256SignatureBytes];
-        unsigned char digest[kSha256Bytes];
-        valid = ReadSignature(signaturePath, signature) &&
-                Sha256OfFile(documentPath.c_str(), digest) &&
-                P256SignatureValid(*key, digest, signature);
-    }
-    DeleteFileW(signaturePath.c_str());
-    return valid;
+    std::string body;
+    // Exactly one signature's bytes: an error page or anything longer is no signature, and
+    // is refused before more than that is held.
+    if (DownloadToMemory(url, DownloadLimits(DownloadKind::Document), kP256SignatureBytes, body,
+                         error) != DownloadResult::Complete ||
+        body.size() != kP256SignatureBytes)
+        return false;
+    unsigned char signature[kP256SignatureBytes];
+    std::memcpy(signature, body.data(), kP256SignatureBytes);
+    unsigned char digest[kSha256Bytes];
+    return Sha256OfBytes(document.data(), document.size(), digest) &&
+           SignedByBuiltInKey(digest, signature);
 }

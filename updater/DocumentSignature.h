@@ -4,7 +4,7 @@
 
 #include <string>
 
-// Downloads the signature of documentUrl (with a "?tick=" query) into documentPath + ".sig"
-// and checks it over the bytes of documentPath with the built-in key; the signature's file is
-// removed again. False without a key, when no signature arrives, and for a wrong one.
-bool DocumentSignedByStudio(const std::wstring& documentUrl, const std::wstring& documentPath);
+// Downloads the signature of documentUrl (with a "?tick=" query) into memory and checks it
+// over document, the bytes that arrived, with each built-in key. False without a key, when
+// no signature arrives, and for a wrong one.
+bool DocumentSignedByStudio(const std::wstring& documentUrl, const std::string& document);

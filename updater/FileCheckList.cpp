@@ -3,6 +3,7 @@
 #include <string>
 
 #include "support/FileDigest.h"
+#include "support/Log.h"
 #include "support/RelativePath.h"
 #include "support/Sha256.h"
 #include "support/TextConvert.h"
@@ -39,10 +40,17 @@ bool MakeRecord(const TiXmlElement& entry, CheckFileRecord& record) {
 }  // namespace
 
 bool GetCheckFileList() {
+    // With a studio's key only the check list of the signed manifest's snapshot is read; a
+    // manifest that names none leaves nothing to accept, so nothing is requested.
+    DocumentTrust trust;
+    trust.pinnedSha256 = TheUpdaterState().checklistSha256;
+    if (SigningKeyBuiltIn() && trust.pinnedSha256.empty()) {
+        WriteLog("bx.log", "a", "update version without checklist_sha256\n");
+        return false;
+    }
     TiXmlDocument document;
     const TiXmlElement* root =
-        FetchXmlDocument(kCheckListUrl, TempFilePath(L"g_file_check_list.xml"),
-                         "get file check list failed(%d)\n", document);
+        FetchXmlDocument(kCheckListUrl, "get file check list failed(%d)\n", document, trust);
     return root != nullptr && RecordCheckFiles(*root);
 }
 

@@ -8,8 +8,9 @@ class TiXmlElement;
 // UpdaterState::checkFiles and marks every recorded file whose local MD5 differs. Entries
 // lacking "name", "md5" or "remote_file_url", with an empty "md5" or "remote_file_url", or
 // whose name would leave the installation directory, are not recorded; with a signing key
-// built in, neither are entries without a well-formed "sha256". False only when the list
-// could not be fetched.
+// built in, neither are entries without a well-formed "sha256", and the list is read only
+// when its bytes have the "checklist_sha256" of the manifest this run accepted. False only
+// when the list could not be fetched or accepted.
 bool GetCheckFileList();
 
 // What GetCheckFileList does once the list is fetched, on its parsed "root" element: when

@@ -11,6 +11,7 @@
 #include "installation/Recovery.h"
 #include "support/Log.h"
 #include "support/PathUtils.h"
+#include "support/Sha256.h"
 #include "support/TextConvert.h"
 #include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
@@ -76,6 +77,21 @@ bool InstallPendingPackage() {
     if (IsUpdateRunning() != 0) return true;
     std::wstring package = PackageFilePath();
     if (package.empty() || !FileExists(package.c_str())) return false;
+    return Unpack(package, std::wstring());
+}
+
+bool InstallVerifiedPendingPackage() {
+    const UpdaterState& state = TheUpdaterState();
+    if (!state.installDir.empty() || IsUpdateRunning() != 0) return false;
+    std::wstring package = PackageFilePath();
+    if (package.empty() || !FileExists(package.c_str())) return false;
+    // Without a verified digest this run cannot judge it: it stays for a run that can.
+    if (state.packageSha256.empty()) return false;
+    if (!FileMatchesSha256(state.packageSha256.c_str(), package.c_str())) {
+        DeleteFileW(package.c_str());
+        WriteLog("bx.log", "a", "pending package refused (sha256 mismatch)\n");
+        return false;
+    }
     return Unpack(package, std::wstring());
 }
 

@@ -16,6 +16,12 @@ bool ProbePackage();
 // Does nothing when installDir is already set; true also when another game is updating.
 bool InstallPendingPackage();
 
+// With a signing key: the same, but only for a package whose SHA-256 is the one the manifest
+// verified in this run names (UpdaterState::packageSha256); one that differs is deleted and
+// logged, so the package is downloaded as usual. Without a verified digest the package is
+// left alone. True when it was installed.
+bool InstallVerifiedPendingPackage();
+
 // Downloads UpdaterState::packageUrl with a "?rand=" query into the package file and
 // installs it into the installation directory as one journaled change that also records
 // UpdaterState::latestVersion. With UpdaterState::packageSha256 set, the download must

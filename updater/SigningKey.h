@@ -1,11 +1,25 @@
-// The studio's public key for signed updates, fixed when the library is built (CMake cache
-// variable ORVEX_SIGNING_PUBLIC_KEY). Without one the updater reads unsigned documents as
-// it always did.
+// The studio's public keys for signed updates, fixed when the library is built (CMake cache
+// variable ORVEX_SIGNING_PUBLIC_KEY, up to kMaxSigningKeys of them, so a studio can move to a
+// new key while bridges with the old one are still out). Without one the updater reads
+// unsigned documents as it always did.
 #pragma once
+
+#include <cstddef>
 
 #include "support/P256Signature.h"
 
-// The key, or null when the library was built without one.
-const unsigned char (*BuiltInSigningKey())[kP256PublicKeyBytes];
+constexpr size_t kMaxSigningKeys = 4;
 
-inline bool SigningKeyBuiltIn() { return BuiltInSigningKey() != nullptr; }
+struct SigningKeys {
+    const unsigned char (*keys)[kP256PublicKeyBytes];  // count keys, or null
+    size_t count;
+};
+
+// The keys built in; count 0 when the library was built without any.
+SigningKeys BuiltInSigningKeys();
+
+inline bool SigningKeyBuiltIn() { return BuiltInSigningKeys().count > 0; }
+
+// True when any built-in key signed the digest.
+bool SignedByBuiltInKey(const unsigned char (&digest)[kSha256Bytes],
+                        const unsigned char (&signature)[kP256SignatureBytes]);

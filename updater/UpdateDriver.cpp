@@ -14,8 +14,10 @@
 #include "updater/FileRepair.h"
 #include "updater/InstallDir.h"
 #include "updater/LocalVersion.h"
+#include "updater/ManifestSerial.h"
 #include "updater/PackageInstall.h"
 #include "updater/PatchUpdate.h"
+#include "updater/SigningKey.h"
 #include "updater/UpdaterState.h"
 #include "updater/VersionManifest.h"
 
@@ -113,14 +115,20 @@ void RunUpdate(const UpdaterThreadArgs& args) {
     if (lock.TryAcquire(kChangeLockWaitMs)) RecoverInstallation(TheInstallLayout());
     if (!wholeRun) lock.Release();
 
-    // A package left by an interrupted run is unpacked when no installed package is found.
-    if (!ProbePackage() && lock.TryAcquire(kLockWaitMs)) InstallPendingPackage();
+    // A package left by an interrupted run is unpacked when no installed package is found;
+    // with a studio's key only once the signed manifest has vouched for its bytes.
+    const bool keyed = SigningKeyBuiltIn();
+    if (!keyed && !ProbePackage() && lock.TryAcquire(kLockWaitMs)) InstallPendingPackage();
     if (!wholeRun) lock.Release();
     GetVersionInfo();
     GetUpdateInfo();
+    if (keyed && !ProbePackage() && lock.TryAcquire(kLockWaitMs)) InstallVerifiedPendingPackage();
 
     // Nothing below may change the installation while another game updates it.
-    if (!lock.TryAcquire(kChangeLockWaitMs) || IsUpdateRunning() != 0) return;
+    const bool locked = lock.TryAcquire(kChangeLockWaitMs);
+    // The manifest's serial is recorded whatever the run then manages to do.
+    if (locked) RecordManifestSerial();
+    if (!locked || IsUpdateRunning() != 0) return;
     // Another game may have installed or patched since the version was read.
     state.currentVersion = ReadInstalledVersion();
     if (state.currentVersion.empty()) {

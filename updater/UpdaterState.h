@@ -25,6 +25,10 @@ struct UpdaterState {
     std::wstring patchUrl;
     std::string packageSha256;  // as the manifest gives them; empty when it gives none
     std::string patchSha256;
+    std::string checklistSha256;  // the check list the manifest names; empty when none
+    // The serial of the signed manifest this run accepted, for the installation's record.
+    unsigned long long manifestSerial = 0;
+    bool hasManifestSerial = false;
     std::wstring installDir;
     std::wstring startFlag;
     std::vector<CheckFileRecord> checkFiles;

@@ -6,6 +6,7 @@
 #include "support/Log.h"
 #include "support/Sha256.h"
 #include "support/TextConvert.h"
+#include "updater/ManifestSerial.h"
 #include "updater/SigningKey.h"
 #include "updater/UpdateServer.h"
 #include "updater/UpdaterState.h"
@@ -57,9 +58,10 @@ const TiXmlElement* SelectGame(const TiXmlElement& root, const std::string& game
 
 bool GetUpdateInfo() {
     TiXmlDocument document;
+    DocumentTrust trust;
+    trust.acceptRoot = ManifestSerialFresh;
     const TiXmlElement* root =
-        FetchXmlDocument(kManifestUrl, TempFilePath(L"game_orvex_version_file.xml"),
-                         "update version DownloadFile failed(%d)\n", document);
+        FetchXmlDocument(kManifestUrl, "update version DownloadFile failed(%d)\n", document, trust);
     return root != nullptr && SelectUpdateInfo(*root);
 }
 
@@ -97,5 +99,8 @@ bool SelectUpdateInfo(const TiXmlElement& root) {
     state.patchSha256 = values.sha256;
     AnsiToWide(values.version.c_str(), state.latestVersion);
     AnsiToWide(values.start.c_str(), state.startFlag);
+    // One snapshot: the check list this manifest was published with.
+    const char* checklist = root.Attribute("checklist_sha256");
+    state.checklistSha256 = IsSha256Text(checklist) ? checklist : "";
     return true;
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "support/ScopedHandle.h"
 
 namespace {
 
@@ -187,20 +186,4 @@ bool XmlDepthWithinLimit(const std::string& bytes) {
 
 bool XmlTextWithinLimits(const std::string& text) {
     return text.size() <= kMaxXmlDocumentBytes && XmlDepthWithinLimit(text);
-}
-
-bool XmlFileWithinLimits(const std::wstring& path) {
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !GetFileSizeEx(file.Get(), &size)) return false;
-    if (size.QuadPart < 0 || size.QuadPart > static_cast<LONGLONG>(kMaxXmlDocumentBytes))
-        return false;
-    std::string text(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() &&
-        (!ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) ||
-         read != text.size()))
-        return false;
-    return XmlTextWithinLimits(text);
 }

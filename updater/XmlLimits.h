@@ -8,12 +8,8 @@
 constexpr size_t kMaxXmlDocumentBytes = 1024 * 1024;
 constexpr int kMaxXmlDepth = 64;
 
-// True when the file is at most kMaxXmlDocumentBytes long and no element in it is nested
-// deeper than kMaxXmlDepth (the top-level element counts as depth 1). A file that cannot be
-// read fails too.
-bool XmlFileWithinLimits(const std::wstring& path);
-
-// The same depth rule over the bytes of a document, read as the parser reads them (up to
+// True when no element of the document is nested deeper than kMaxXmlDepth (the top-level
+// element counts as depth 1), over its bytes, read as the parser reads them (up to
 // the first NUL, with its encoding detection). Also false when the parser would read the
 // text in UTF-8 and a lead byte there would hide a '<' or a quote from it, or run past the
 // end: the scan could not count what follows the way the parser does.

@@ -17,7 +17,12 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::wstring TempPath() { return TempFilePath(L"game_orvex_version_file.xml"); }
+// Where a document used to be downloaded to: nothing may be written there any more.
+std::wstring TempPath() {
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp, length) + L"game_orvex_version_file.xml";
+}
 
 class Manifest : public ::testing::Test {
   protected:
@@ -162,8 +167,9 @@ TEST_F(Manifest, BadDocumentsAreRetriedSilentlyAndChangeNothing) {
     }
 }
 
-// Documents come from the network: one too large or nested too deeply fails before the
-// parser's recursion could overflow the thread's stack, like a document that does not parse.
+// Documents come from the network: one nested too deeply fails before the parser's recursion
+// could overflow the thread's stack, like a document that does not parse; one too large is
+// refused as it arrives (by its announced length before any byte is kept), and logged.
 TEST_F(Manifest, OversizedOrDeepDocumentsFailLikeBadOnes) {
     auto nested = [](int depth) {
         std::string open, close;
@@ -176,24 +182,31 @@ TEST_F(Manifest, OversizedOrDeepDocumentsFailLikeBadOnes) {
     };
     const std::string small = "<root start=\"1\" url=\"u\" version=\"9\"/>";
     auto padded = [&small](size_t size) { return small + std::string(size - small.size(), ' '); };
+    ScriptedResponse huge = ScriptedResponse::Ok(small);
+    huge.headers.push_back({"Content-Length", "104857600"});  // 100 MiB announced
     struct Case {
         const char* what;
-        std::string body;
+        ScriptedResponse answer;
         bool parsed;
+        bool tooLarge;
     } cases[] = {
-        {"64 levels", nested(64), true},
-        {"65 levels", nested(65), false},
-        {"5,000 levels", nested(5000), false},
-        {"exactly 1 MiB", padded(1024 * 1024), true},
-        {"1 MiB and a byte", padded(1024 * 1024 + 1), false},
+        {"64 levels", ScriptedResponse::Ok(nested(64)), true, false},
+        {"65 levels", ScriptedResponse::Ok(nested(65)), false, false},
+        {"5,000 levels", ScriptedResponse::Ok(nested(5000)), false, false},
+        {"exactly 1 MiB", ScriptedResponse::Ok(padded(1024 * 1024)), true, false},
+        {"1 MiB and a byte", ScriptedResponse::Ok(padded(1024 * 1024 + 1)), false, true},
+        {"100 MiB announced", huge, false, true},
     };
     for (const Case& c : cases) {
         TheUpdaterState().latestVersion = L"old";
-        ASSERT_TRUE(Serve(c.body));
+        ASSERT_TRUE(server.Start(8008));
+        server.Respond(c.answer);
         EXPECT_EQ(GetUpdateInfo(), c.parsed) << c.what;
         EXPECT_EQ(Narrow(TheUpdaterState().latestVersion), c.parsed ? "9" : "old") << c.what;
         EXPECT_EQ(server.RequestCount(), c.parsed ? 1u : 3u) << c.what;
-        EXPECT_TRUE(BxLog().empty()) << c.what;
+        EXPECT_EQ(BxLog(), Lines(c.tooLarge ? 3 : 0, "update version DownloadFile failed(223)"))
+            << c.what;
+        EXPECT_FALSE(PathExists(TempPath())) << c.what;
         server.Stop();
     }
 }
