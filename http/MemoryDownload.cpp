@@ -1,5 +1,7 @@
 #include "http/MemoryDownload.h"
 
+#include <winhttp.h>
+
 #include <new>
 
 #include "http/HttpDownloadRequest.h"
@@ -14,6 +16,14 @@ class MemoryDownloadRequest : public vek::HttpDownloadRequest {
   public:
     MemoryDownloadRequest(HttpSession* session, size_t maxBytes, std::string& body)
         : HttpDownloadRequest(session, kPathCapacity), maxBytes_(maxBytes), body_(body) {}
+
+    // A refused body is left unread: the connection must end with the request rather than
+    // wait in a pool for a body nobody reads.
+    void DisableKeepAlive() {
+        DWORD feature = WINHTTP_DISABLE_KEEP_ALIVE;
+        WinHttpSetOption(RequestHandle(), WINHTTP_OPTION_DISABLE_FEATURE, &feature,
+                         sizeof(feature));
+    }
 
   protected:
     bool AcceptLength(LONG total) override {
@@ -62,8 +72,10 @@ DownloadResult DownloadToMemory(const std::wstring& url, const DownloadSettings&
     if (!OpenDownloadSession(session, settings, error)) return DownloadResult::SessionFailed;
     MemoryDownloadRequest request(&session, maxBytes, body);
     request.SetTimeLimit(settings.bodyTimeLimitMs);
-    if (request.Open(url.c_str(), vek::HttpRequest::VerbGet) && request.Send(nullptr, 0))
-        return DownloadResult::Complete;
+    if (request.Open(url.c_str(), vek::HttpRequest::VerbGet)) {
+        request.DisableKeepAlive();
+        if (request.Send(nullptr, 0)) return DownloadResult::Complete;
+    }
     error = LastErrorOr(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
     body.clear();
     return DownloadResult::Failed;

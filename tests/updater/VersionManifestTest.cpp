@@ -34,6 +34,7 @@ class Manifest : public ::testing::Test {
         state.areaId = L"30";
         state.groupId = L"2";
         state.startFlag = L"1";
+        DeleteFileW(TempPath().c_str());  // left by builds that still wrote it
     }
     void TearDown() override { server.Stop(); }
 
