@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 
@@ -22,6 +23,8 @@ struct Winsock {
     decltype(&::shutdown) shutdown = nullptr;
     decltype(&::setsockopt) setsockopt = nullptr;
     decltype(&::closesocket) closesocket = nullptr;
+    decltype(&::ioctlsocket) ioctlsocket = nullptr;
+    decltype(&::WSAGetLastError) lastError = nullptr;
     bool ready = false;
 };
 
@@ -47,10 +50,12 @@ const Winsock& Api() {
         Resolve(module, "shutdown", w.shutdown);
         Resolve(module, "setsockopt", w.setsockopt);
         Resolve(module, "closesocket", w.closesocket);
+        Resolve(module, "ioctlsocket", w.ioctlsocket);
+        Resolve(module, "WSAGetLastError", w.lastError);
         WSADATA data;
         w.ready = w.startup && w.socket && w.bind && w.listen && w.getsockname && w.accept &&
                   w.select && w.recv && w.send && w.shutdown && w.setsockopt && w.closesocket &&
-                  w.startup(MAKEWORD(2, 2), &data) == 0;
+                  w.ioctlsocket && w.lastError && w.startup(MAKEWORD(2, 2), &data) == 0;
         return w;
     }();
     return api;
@@ -65,12 +70,34 @@ bool Readable(SOCKET s, long timeoutMs) {
     return Api().select(0, &set, nullptr, nullptr, &wait) > 0;
 }
 
-bool SendAll(SOCKET s, const std::string& bytes) {
+// A client may stop reading and close (a body refused on its announced length): the send
+// must notice that, or a stop, instead of blocking the server for good. Non-blocking sends,
+// waiting in short slices; a peer that takes nothing for kStallMs is given up.
+bool SendAll(SOCKET s, const std::string& bytes, const std::atomic<bool>& stopping) {
+    constexpr DWORD kStallMs = 5000;
+    u_long nonBlocking = 1;
+    Api().ioctlsocket(s, FIONBIO, &nonBlocking);
     std::size_t sent = 0;
+    DWORD lastProgress = GetTickCount();
     while (sent < bytes.size()) {
+        if (stopping || GetTickCount() - lastProgress > kStallMs) return false;
         int n = Api().send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            lastProgress = GetTickCount();
+            continue;
+        }
+        if (n == 0 || Api().lastError() != WSAEWOULDBLOCK) return false;
+        fd_set writable, closed;
+        FD_ZERO(&writable);
+        FD_ZERO(&closed);
+        FD_SET(s, &writable);
+        FD_SET(s, &closed);
+        timeval wait{0, 50 * 1000};
+        if (Api().select(0, &closed, &writable, nullptr, &wait) > 0 && closed.fd_count != 0) {
+            char peek;
+            if (Api().recv(s, &peek, 1, MSG_PEEK) <= 0) return false;  // reset or closed
+        }
     }
     return true;
 }
@@ -342,7 +369,7 @@ bool LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
     // One exchange per connection keeps the client from reusing a socket we close.
     if (!HasHeaderNamed(response.headers, "Connection")) head += "Connection: close\r\n";
     head += "\r\n";
-    if (!SendAll(client, head)) return false;
+    if (!SendAll(client, head, stopping_)) return false;
 
     const bool reset = response.resetAfterBytes != ScriptedResponse::kNoReset;
     if (reset && response.resetAfterBytes < response.body.size())
@@ -352,9 +379,9 @@ bool LoopbackHttpServer::Serve(std::uintptr_t clientValue) {
         if (!first && response.pieceDelayMs != 0 && !Pause(response.pieceDelayMs)) return false;
         first = false;
         std::string bytes = response.chunked ? ChunkSizeLine(piece.size()) + piece + "\r\n" : piece;
-        if (!SendAll(client, bytes)) return false;
+        if (!SendAll(client, bytes, stopping_)) return false;
     }
     if (reset) return true;
-    if (response.chunked) SendAll(client, "0\r\n\r\n");
+    if (response.chunked) SendAll(client, "0\r\n\r\n", stopping_);
     return false;
 }

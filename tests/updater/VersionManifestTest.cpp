@@ -202,6 +202,7 @@ TEST_F(Manifest, OversizedOrDeepDocumentsFailLikeBadOnes) {
         TheUpdaterState().latestVersion = L"old";
         ASSERT_TRUE(server.Start(8008));
         server.Respond(c.answer);
+        DeleteFileW((dir + L"\\bx.log").c_str());
         EXPECT_EQ(GetUpdateInfo(), c.parsed) << c.what;
         EXPECT_EQ(Narrow(TheUpdaterState().latestVersion), c.parsed ? "9" : "old") << c.what;
         EXPECT_EQ(server.RequestCount(), c.parsed ? 1u : 3u) << c.what;
