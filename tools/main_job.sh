@@ -2,12 +2,14 @@
 # The main job: a studio's workflow, end to end. The studio's releases are published with
 # tools/publish/orvex_publish.py into a tree that nginx serves on the update port, signed
 # with the test build's key, and the sample game (tools/sample_host), shipping the bridge
-# built with that key, starts on one player's game folder through five stages:
+# built with that key, starts on one player's game folder through six stages:
 #   1. no installation: the full package is installed and the core module starts;
 #   2. a new release is published: the next start patches, and the core starts;
 #   3. a file is damaged: the next start repairs it from the check list;
 #   4. another program holds a file: the next patch rolls back, the installation unchanged;
-#   5. the manifest says start="0" for the game's area: the core module never loads.
+#   5. the manifest says start="0" for the game's area: the core module never loads;
+#   6. the network replays stage 2's signed manifest: it is older than the one accepted, so
+#      it is refused and nothing is downloaded or changed.
 # Each stage prints what it does, what the publisher wrote, the game's output with bx.log,
 # game_info.log and the core's call log, the server's requests, and its checks. A table
 # closes the job; the exit status is 1 when any stage did not do what it says.
@@ -185,6 +187,9 @@ stage_patch() {
     "The next start must apply it, record 1.0.1, and start the core module."
   check "the publisher wrote the tree" publish 2-patch '{"versions": ["1.0.0", "1.0.1"],
     "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}'
+  # What a network attacker records now, to replay in the last stage.
+  mkdir -p "$WORK/recorded"
+  cp "$TREE/version.xml" "$TREE/version.xml.sig" "$WORK/recorded/"
   begin_run
   start_game 2
   end_run
@@ -276,6 +281,32 @@ stage_start_off() {
   stage_end "$(describe_action "$VERSION_BEFORE")" "$(outcome)"
 }
 
+manifest_serial() { sed -n 's/.*<root [^>]*serial="\([0-9]*\)".*/\1/p' "$1" | head -n1; }
+
+stage_replay() {
+  local old new before
+  old="$(manifest_serial "$WORK/recorded/version.xml")"
+  new="$(manifest_serial "$TREE/version.xml")"
+  stage_begin "replayed manifest: refused" \
+    "A network attacker serves the manifest and signature recorded at stage 2 (serial" \
+    "$old, validly signed, offering 1.0.1) in place of the current one (serial $new). The" \
+    "bridge has accepted serial $new, so it must refuse the older one: nothing downloaded," \
+    "the installation left at 1.0.2, and the core module starts as when no manifest is read."
+  cp "$WORK/recorded/version.xml" "$WORK/recorded/version.xml.sig" "$TREE/"
+  before="$(listing_of_game "$GAME")"
+  begin_run
+  start_game 6
+  end_run
+  check "bx.log names the refusal ($old < $new)" \
+    grep -qF "update version serial refused ($old < $new)" "$GAME/bx.log"
+  check "no package, patch or file was downloaded" \
+    test "$(requests_to /packages/)$(requests_to /patches/)$(requests_to /files/)" = 000
+  check "the installation is exactly as before" test "$before" = "$(listing_of_game "$GAME")"
+  check "version.bin still records 1.0.2" version_is 1.0.2
+  check "the core module started" core_started
+  stage_end "replay refused: still $(installed_version "$GAME")" "$(outcome)"
+}
+
 rm -rf "$WORK"
 mkdir -p "$WORK" "$TREE"
 make_releases "$RELEASES" "$OUT/TestCore.dll"
@@ -289,6 +320,7 @@ stage_patch
 stage_repair
 stage_rollback
 stage_start_off
+stage_replay
 
 stop_update_server
 print_summary

@@ -92,7 +92,8 @@ bool InstallVerifiedPendingPackage() {
         WriteLog("bx.log", "a", "pending package refused (sha256 mismatch)\n");
         return false;
     }
-    return Unpack(package, std::wstring());
+    // The bytes are the manifest's package, so they are its version, as a download would be.
+    return Unpack(package, state.latestVersion);
 }
 
 bool Install() {

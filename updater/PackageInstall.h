@@ -18,8 +18,9 @@ bool InstallPendingPackage();
 
 // With a signing key: the same, but only for a package whose SHA-256 is the one the manifest
 // verified in this run names (UpdaterState::packageSha256); one that differs is deleted and
-// logged, so the package is downloaded as usual. Without a verified digest the package is
-// left alone. True when it was installed.
+// logged, so the package is downloaded as usual. A matching one is installed as Install()
+// installs it, recording UpdaterState::latestVersion. Without a verified digest the package
+// is left alone. True when it was installed.
 bool InstallVerifiedPendingPackage();
 
 // Downloads UpdaterState::packageUrl with a "?rand=" query into the package file and

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "support/GameDir.h"
+#include "SignedGame.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/PathUtils.h"
 #include "support/ServedTree.h"
@@ -24,87 +24,31 @@ namespace {
 using Lines = std::vector<std::string>;
 const Lines kRun = {"load", "init:1234:7:9:30:2", "waitcore:dx9:20000"};
 const std::string kManifestRefused = "signature refused (http://127.0.0.1:8008/version.xml)";
-const std::string kListRefused = "signature refused (http://127.0.0.1:8008/g_file_check_list.xml)";
-
-std::wstring Fixture(const std::wstring& relative) {
-    return ArtifactDir() + L"\\signed_tree\\" + relative;
-}
-
-std::wstring TempFile(const std::wstring& name) {
-    wchar_t temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp, length) + name;
-}
-
-// A game folder whose bridge is the one built with the test key.
-class SignedGame : public GameDir {
-  public:
-    explicit SignedGame(const std::string& core = "TestCore.dll") : GameDir(core) {
-        CopyFileW((ArtifactDir() + L"\\signed\\OrvexBridge.dll").c_str(),
-                  File("OrvexBridge.dll").c_str(), FALSE);
-    }
-
-    // The release's files in bin and its version recorded, as an earlier update leaves them.
-    void Lay(const std::wstring& version) {
-        for (const auto& [name, bytes] : FileTreeBytes(Fixture(L"releases\\" + version))) {
-            std::wstring target = File("bin\\" + name);
-            CreateDirectoryPath(GetParentPath(target).c_str());
-            WriteFileBytes(target, bytes);
-        }
-        WriteFileBytes(File("version.bin"), "[conf]\r\nversion=" + Narrow(version) + "\r\n");
-    }
-
-    // The MD5 of every file that an update may change: all but the logs and what the host and
-    // the core write.
-    std::map<std::string, std::string> Installation() const {
-        std::map<std::string, std::string> digests;
-        for (const auto& [name, bytes] : FileTreeBytes(Path())) {
-            bool own = name == "bx.log" || name == "game_info.log" || name == "host.out" ||
-                       name == "bin\\core_calls.log" || name.compare(0, 5, "seen-") == 0;
-            if (!own) digests[name] = Md5Text(bytes);
-        }
-        return digests;
-    }
-};
-
-void ExpectInstalled(const SignedGame& game, const std::wstring& version) {
-    std::map<std::string, std::string> release = FileTreeBytes(Fixture(L"releases\\" + version));
-    ASSERT_GE(release.size(), 4u);
-    for (const auto& [name, bytes] : release)
-        EXPECT_EQ(ReadFileBytes(game.File("bin\\" + name)), bytes) << name;
-    EXPECT_EQ(Field(game.Lines("version.bin").at(1), "version"), Narrow(version));
-}
-
-size_t Count(const Lines& paths, const std::string& prefix) {
-    return Starting(paths, prefix).size();
-}
-
-size_t PayloadRequests(const Lines& paths) {
-    return Count(paths, "/packages/") + Count(paths, "/patches/") + Count(paths, "/files/");
-}
+const std::string kListMismatch =
+    "checklist_sha256 mismatch (http://127.0.0.1:8008/g_file_check_list.xml)";
 
 TEST(SignedUpdate, InstallsPatchesAndRepairsFromSignedTrees) {
     LoopbackHttpServer server;
     ASSERT_TRUE(server.Start(8008));
     SignedGame game("");
 
-    ServeTree(server, Fixture(L"tree1"));
+    ServeTree(server, SignedFixture(L"tree1"));
     Lines out = game.RunHost(kRun, "install.out");
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2], "waitcore loaded");
     ExpectInstalled(game, L"1.0.0");
     EXPECT_EQ(game.Lines("bx.log"), Lines{"unknown current_version"});
     Lines paths = RequestPathsSince(server, 0);
-    EXPECT_EQ(Count(paths, "/version.xml.sig"), 1u);
-    EXPECT_EQ(Count(paths, "/packages/"), 1u);
+    EXPECT_EQ(CountStarting(paths, "/version.xml.sig"), 1u);
+    EXPECT_EQ(CountStarting(paths, "/packages/"), 1u);
 
     size_t before = server.RequestCount();
-    ServeTree(server, Fixture(L"tree2"));
+    ServeTree(server, SignedFixture(L"tree2"));
     out = game.RunHost(kRun, "patch.out");
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2], "waitcore loaded");
     ExpectInstalled(game, L"1.0.1");
-    EXPECT_EQ(Count(RequestPathsSince(server, before), "/patches/"), 1u);
+    EXPECT_EQ(CountStarting(RequestPathsSince(server, before), "/patches/"), 1u);
     EXPECT_TRUE(game.Lines("bx.log").empty());
 
     before = server.RequestCount();
@@ -114,8 +58,9 @@ TEST(SignedUpdate, InstallsPatchesAndRepairsFromSignedTrees) {
     EXPECT_EQ(out[2], "waitcore loaded");
     ExpectInstalled(game, L"1.0.1");
     paths = RequestPathsSince(server, before);
-    EXPECT_EQ(Count(paths, "/g_file_check_list.xml.sig"), 1u);
-    EXPECT_EQ(Count(paths, "/files/"), 1u);
+    // The check list is the one the signed manifest names: its own signature is not needed.
+    EXPECT_EQ(CountStarting(paths, "/g_file_check_list.xml"), 1u);
+    EXPECT_EQ(CountStarting(paths, "/files/"), 1u);
     EXPECT_TRUE(game.Lines("bx.log").empty());
 }
 
@@ -145,7 +90,7 @@ AnswerChange Applying(const Refusal& r) {
             return answer;
         if (r.change == Change::Missing) return ScriptedResponse::WithStatus(404, "Not Found", "");
         if (r.change == Change::Replaced)
-            return ScriptedResponse::Ok(ReadFileBytes(Fixture(r.replacement)));
+            return ScriptedResponse::Ok(ReadFileBytes(SignedFixture(r.replacement)));
         if (!answer.body.empty()) answer.body.back() ^= 1;
         return answer;
     };
@@ -160,9 +105,11 @@ TEST(SignedUpdate, RefusesWhatTheKeyDoesNotCoverAndChangesNothing) {
         {"the check list's signature as the manifest's", Start::Version100, L"tree2",
          "/version.xml.sig", Change::Replaced, L"tree2\\g_file_check_list.xml.sig", 0,
          Times(3, {kManifestRefused})},
-        {"the manifest's signature as the check list's", Start::DamagedVersion101, L"tree2",
-         "/g_file_check_list.xml.sig", Change::Replaced, L"tree2\\version.xml.sig", 0,
-         Times(3, {kListRefused})},
+        // One snapshot: the fresh manifest names its own check list, not a validly signed
+        // older one (which would "repair" files back to the old release).
+        {"the older release's signed check list", Start::DamagedVersion101, L"tree2",
+         "/g_file_check_list.xml", Change::Replaced, L"tree1\\g_file_check_list.xml", 0,
+         Times(3, {kListMismatch})},
         {"another archive as the package",
          Start::CoreWithoutVersion,
          L"tree1",
@@ -204,7 +151,7 @@ TEST(SignedUpdate, RefusesWhatTheKeyDoesNotCoverAndChangesNothing) {
         SCOPED_TRACE(c.what);
         LoopbackHttpServer server;
         ASSERT_TRUE(server.Start(8008));
-        ServeTree(server, Fixture(c.tree), Applying(c));
+        ServeTree(server, SignedFixture(c.tree), Applying(c));
         SignedGame game;
         if (c.start != Start::CoreWithoutVersion)
             game.Lay(c.start == Start::Version100 ? L"1.0.0" : L"1.0.1");

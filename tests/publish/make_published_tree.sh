@@ -3,7 +3,8 @@
 #   make_published_tree.sh OUT CORE_DLL PUBLISHER [PUBLISHER_OPTION...]
 # OUT/releases/<version> are the releases, each with CORE_DLL as Orvex.dll. OUT/tree1 serves
 # 1.0.0 to everyone; OUT/tree2 serves 1.0.1, to game 7 area 30 group 2 as the patch from
-# 1.0.0, which changes one file, adds one and drops one. OUT/name_cases.txt is the table of
+# 1.0.0, which changes one file, adds one and drops one. Their manifests carry the serials 4
+# and 5. OUT/name_cases.txt is the table of
 # names that the bridge and the publisher must judge alike. Every publisher run also gets the
 # options after PUBLISHER, such as --signing-key KEY.
 set -euo pipefail
@@ -30,6 +31,6 @@ publish() {
   python3 "$publisher" --config "$out/$1.json" --releases "$rel" --out "$out/$1" \
     ${options[@]+"${options[@]}"} >"$out/$1.report"
 }
-publish tree1 '{"base_url": "http://127.0.0.1:8008", "versions": ["1.0.0"]}'
-publish tree2 '{"base_url": "http://127.0.0.1:8008", "versions": ["1.0.0", "1.0.1"],
+publish tree1 '{"base_url": "http://127.0.0.1:8008", "versions": ["1.0.0"], "serial": 4}'
+publish tree2 '{"base_url": "http://127.0.0.1:8008", "versions": ["1.0.0", "1.0.1"], "serial": 5,
   "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}'
