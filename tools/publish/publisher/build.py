@@ -22,9 +22,6 @@ from .config import PublishError
 from .releases import stage_release
 from .tree import TreeWriter, sha256_of
 
-MANIFEST = serial.MANIFEST
-CHECK_LIST = serial.CHECK_LIST
-
 
 @dataclass
 class Options:
@@ -57,8 +54,8 @@ class _Run:
         self.urls = {}  # version -> {"package": (url, sha256), "patch": (url, sha256)}
         self.lists = {}  # version -> check list bytes
         self.copied = set()
-        self.served = self.writer.existing(MANIFEST)  # read once: the serial never goes back
-        self.where = f"the served {os.path.join(options.out, MANIFEST)}"
+        self.served = self.writer.existing(serial.MANIFEST)  # read once: the serial never goes back
+        self.where = f"the served {os.path.join(options.out, serial.MANIFEST)}"
         serial.refuse_lower(options.serial, serial.served(self.served), self.where)
 
     def url(self, relative):
@@ -114,16 +111,17 @@ class _Run:
             self.served, lambda n: documents.manifest(
                 config, lambda s: self.urls[s.version][s.archive], n, digest),
             self.options.serial, self.where)
-        for name, data in [(MANIFEST, manifest), (CHECK_LIST, self.lists[config.root.version])]:
+        root_list = self.lists[config.root.version]
+        for name, data in [(serial.MANIFEST, manifest), (serial.CHECK_LIST, root_list)]:
             if len(data) > documents.MAX_DOCUMENT_BYTES:
                 raise PublishError(f"{name} would be {len(data)} bytes; the bridge reads at most "
                                    f"{documents.MAX_DOCUMENT_BYTES}: shorten base_url or list "
                                    "fewer entries or files")
         for version, data in self.lists.items():
-            self.document(f"lists/{version}/{CHECK_LIST}", data, f"{version} check list")
-        self.document(CHECK_LIST, check_list,
+            self.document(f"lists/{version}/{serial.CHECK_LIST}", data, f"{version} check list")
+        self.document(serial.CHECK_LIST, check_list,
                       f"check list of {config.root.version}, the root's version")
-        self.document(MANIFEST, manifest, "version manifest", f", serial {number}: {why}")
+        self.document(serial.MANIFEST, manifest, "version manifest", f", serial {number}: {why}")
 
     def document(self, relative, data, description, note=""):
         self.writer.write(relative, data, description + note)
@@ -142,8 +140,8 @@ class _Run:
                 patched.append(where)
         if elsewhere:
             self.warnings.append(
-                f"not checked, since the bridge reads only /{CHECK_LIST}, which describes the "
-                f"root's {root.version}: {'; '.join(elsewhere)}")
+                f"not checked, since the bridge reads only /{serial.CHECK_LIST}, which describes "
+                f"the root's {root.version}: {'; '.join(elsewhere)}")
         if patched:
             self.warnings.append(
                 "served the patch, so a machine without the core, or on an older version, "

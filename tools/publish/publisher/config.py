@@ -12,6 +12,11 @@ _INT32 = (-(2**31), 2**31 - 1)
 SERIAL_MAX = 2**63 - 1  # the manifest serial's range is 1 to this
 
 
+def serial_in_range(value):
+    """Whether value is a whole number a manifest serial may be."""
+    return isinstance(value, int) and not isinstance(value, bool) and 1 <= value <= SERIAL_MAX
+
+
 class PublishError(Exception):
     """A problem the studio has to fix; the text says what and where."""
 
@@ -151,8 +156,7 @@ def parse(data):
     for g, game in enumerate(_list(top, "games", "")):
         config.games.append(_game(game, f"games[{g}]", config))
     config.serial = top.get("serial")
-    if config.serial is not None and (isinstance(config.serial, bool) or not isinstance(
-            config.serial, int) or not 1 <= config.serial <= SERIAL_MAX):
+    if config.serial is not None and not serial_in_range(config.serial):
         _fail("serial", f"must be a whole number from 1 to {SERIAL_MAX}")
     return config
 

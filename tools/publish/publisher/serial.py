@@ -9,13 +9,13 @@ Hand-written manifests are changed only in their root start tag, as text: every 
 stays as its author wrote it.
 """
 
-import hashlib
 import os
 import re
 import time
 
 from .config import SERIAL_MAX as MAX
-from .config import PublishError
+from .config import PublishError, serial_in_range
+from .tree import sha256_of
 
 MANIFEST = "version.xml"
 CHECK_LIST = "g_file_check_list.xml"
@@ -35,7 +35,7 @@ _GAME = re.compile(rb"<game[\s/>]")
 
 def parse(text):
     """The serial text names, or None when it is no valid serial."""
-    if isinstance(text, str) and _DIGITS.fullmatch(text) and int(text) <= MAX:
+    if isinstance(text, str) and _DIGITS.fullmatch(text) and serial_in_range(int(text)):
         return int(text)
     return None
 
@@ -117,9 +117,9 @@ def refuse_lower(explicit, previous, where):
 def choose(served_data, build, explicit, where):
     """(serial, manifest bytes, why) for a publish: build(serial) makes the manifest. An
     unchanged manifest keeps the served serial and bytes; otherwise the serial is explicit,
-    or one more than the served one, or the time."""
+    or one more than the served one, or the time. The caller has refused an explicit serial
+    below the served one (refuse_lower) before writing anything."""
     previous = served(served_data)
-    refuse_lower(explicit, previous, where)
     if previous is not None:
         same = build(previous)
         if same == served_data and explicit in (None, previous):
@@ -146,8 +146,7 @@ def for_signing(path, data, explicit):
     values = {"serial": str(explicit or previous or now())}
     beside = os.path.join(os.path.dirname(path), CHECK_LIST)
     try:
-        with open(beside, "rb") as f:
-            values["checklist_sha256"] = hashlib.sha256(f.read()).hexdigest()
+        values["checklist_sha256"] = sha256_of(beside)
     except FileNotFoundError:
         pass
     except OSError as e:
