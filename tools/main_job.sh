@@ -288,10 +288,11 @@ stage_replay() {
   old="$(manifest_serial "$WORK/recorded/version.xml")"
   new="$(manifest_serial "$TREE/version.xml")"
   stage_begin "replayed manifest: refused" \
-    "A network attacker serves the manifest and signature recorded at stage 2 (serial" \
-    "$old, validly signed, offering 1.0.1) in place of the current one (serial $new). The" \
-    "bridge has accepted serial $new, so it must refuse the older one: nothing downloaded," \
-    "the installation left at 1.0.2, and the core module starts as when no manifest is read."
+    "A network attacker serves the manifest and signature recorded at stage 2" \
+    "(serial $old, validly signed, offering 1.0.1) in place of the current one" \
+    "(serial $new). The bridge has accepted serial $new, so it must refuse the" \
+    "older one: nothing downloaded, the installation left at 1.0.2, and the core module" \
+    "starts as when no manifest is read."
   cp "$WORK/recorded/version.xml" "$WORK/recorded/version.xml.sig" "$TREE/"
   before="$(listing_of_game "$GAME")"
   begin_run
