@@ -8,6 +8,7 @@
 
 #include "support/LoopbackHttpServer.h"
 #include "support/TestPaths.h"
+#include "updater/ManifestSerial.h"
 #include "updater/UpdaterState.h"
 #include "updater/VersionManifest.h"
 #include "updater/UpdateDriver.h"
@@ -277,6 +278,37 @@ TEST_F(Manifest, SecondRunStartsFromACleanState) {
     EXPECT_EQ(log[0], "unknown current_version");
     EXPECT_EQ(log[1].compare(0, 37, "Install DownloadFile (http://h/a.7z?r"), 0) << log[1];
     EXPECT_EQ(ReadLines(dir + L"\\game_info.log").size(), 2u);
+}
+
+TEST(ManifestSerial, TextsAreDecimalDigitsBelowTwoToTheSixtyThird) {
+    const struct {
+        const char* text;
+        bool valid;
+        unsigned long long value;
+    } cases[] = {
+        {"1", true, 1},
+        {"0", true, 0},
+        {"007", true, 7},
+        {"9223372036854775807", true, 9223372036854775807ull},  // 2^63 - 1
+        {"9223372036854775808", false, 0},                      // 2^63
+        {"18446744073709551616", false, 0},                     // would wrap 64 bits
+        {"99999999999999999999999", false, 0},
+        {"", false, 0},
+        {"+5", false, 0},
+        {"-5", false, 0},
+        {" 5", false, 0},
+        {"5 ", false, 0},
+        {"5x", false, 0},
+        {"0x10", false, 0},
+    };
+    for (const auto& c : cases) {
+        unsigned long long value = 12345;
+        EXPECT_EQ(ParseManifestSerial(c.text, value), c.valid) << c.text;
+        EXPECT_EQ(value, c.valid ? c.value : 12345ull) << c.text;
+    }
+    unsigned long long untouched = 3;
+    EXPECT_FALSE(ParseManifestSerial(nullptr, untouched));
+    EXPECT_EQ(untouched, 3ull);
 }
 
 }  // namespace
