@@ -52,13 +52,11 @@ bool WriteRecordValue(const std::wstring& file, const wchar_t* key, const std::w
         if (!CopyFileW(file.c_str(), next.c_str(), FALSE)) return false;
         SetFileAttributesW(next.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    bool written =
-        WritePrivateProfileStringW(L"conf", key, value.empty() ? nullptr : value.c_str(),
-                                   next.c_str()) != FALSE;
+    bool written = WritePrivateProfileStringW(L"conf", key, value.empty() ? nullptr : value.c_str(),
+                                              next.c_str()) != FALSE;
     // Removing a key from a file that never existed writes nothing: nothing to record.
     if (!written && !existed && value.empty()) return true;
-    if (!written || !Flush(next) ||
-        (beforeReplace != nullptr && !beforeReplace(file.c_str()))) {
+    if (!written || !Flush(next) || (beforeReplace != nullptr && !beforeReplace(file.c_str()))) {
         DeleteFileW(next.c_str());
         return false;
     }

@@ -3,7 +3,6 @@
 
 #include <string>
 
-
 // The recorded version, empty when unknown (no file, section, key or value).
 std::wstring ReadVersionRecord(const std::wstring& versionFile);
 

@@ -66,8 +66,9 @@ const TiXmlElement* FetchXmlDocument(const std::wstring& baseUrl, const char* fa
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         std::string bytes;
         DWORD error = ERROR_SUCCESS;
-        DownloadResult result = DownloadToMemory(WithTick(baseUrl), DownloadLimits(DownloadKind::Document),
-                                                 kMaxXmlDocumentBytes, bytes, error);
+        DownloadResult result =
+            DownloadToMemory(WithTick(baseUrl), DownloadLimits(DownloadKind::Document),
+                             kMaxXmlDocumentBytes, bytes, error);
         if (result == DownloadResult::SessionFailed) continue;  // not logged
         if (result == DownloadResult::Failed) {
             WriteLog("bx.log", "a", failureMessage, static_cast<int>(error));

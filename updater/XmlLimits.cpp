@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string_view>
 
-
 namespace {
 
 // The scan reads the bytes the way TinyXML 2.6 does, so that no element the parser builds

@@ -38,8 +38,8 @@ std::map<std::string, std::string> SignedGame::Installation() const {
     for (const auto& [name, bytes] : FileTreeBytes(Path())) {
         // serial.bin records each verified manifest, refused or not what it then offered.
         bool own = name == "bx.log" || name == "game_info.log" || name == "host.out" ||
-                   name == "serial.bin" ||
-                   name == "bin\\core_calls.log" || name.compare(0, 5, "seen-") == 0;
+                   name == "serial.bin" || name == "bin\\core_calls.log" ||
+                   name.compare(0, 5, "seen-") == 0;
         if (!own) digests[name] = Md5Text(bytes);
     }
     return digests;
