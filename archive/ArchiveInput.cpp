@@ -2,7 +2,8 @@
 
 namespace {
 
-constexpr size_t kReaderBufferBytes = 16384;
+// Large enough that reading the packed streams costs few calls into the file system.
+constexpr size_t kReaderBufferBytes = 256 * 1024;
 
 }  // namespace
 

@@ -7,7 +7,7 @@ bool SolidBlockCache::Extract(const CSzArEx& db, ILookInStreamPtr stream, UInt32
     size_t offset = 0;
     size_t length = 0;
     SRes result = SzArEx_Extract(&db, stream, index, &blockIndex_, &buffer_, &bufferSize_, &offset,
-                                 &length, SzHeapAlloc(), SzHeapAlloc());
+                                 &length, blockAlloc_.Alloc(), SzHeapAlloc());
     if (result != SZ_OK) {
         // The decoder keeps a block it failed to decode as if it were good; drop it.
         Release();
@@ -19,7 +19,7 @@ bool SolidBlockCache::Extract(const CSzArEx& db, ILookInStreamPtr stream, UInt32
 }
 
 void SolidBlockCache::Release() {
-    ISzAlloc_Free(SzHeapAlloc(), buffer_);
+    ISzAlloc_Free(blockAlloc_.Alloc(), buffer_);
     buffer_ = nullptr;
     bufferSize_ = 0;
     blockIndex_ = 0xFFFFFFFF;

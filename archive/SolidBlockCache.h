@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "archive/BlockBufferAlloc.h"
+
 class SolidBlockCache {
   public:
     SolidBlockCache() = default;
@@ -17,9 +19,10 @@ class SolidBlockCache {
     // next call. False on any decoder error (data, CRC, unsupported method, memory, read).
     bool Extract(const CSzArEx& db, ILookInStreamPtr stream, UInt32 index, const Byte** data,
                  size_t* size);
-    void Release();  // idempotent
+    void Release();  // idempotent; the block's memory stays for the next block
 
   private:
+    BlockBufferAlloc blockAlloc_;     // before buffer_: it outlives it
     UInt32 blockIndex_ = 0xFFFFFFFF;  // none
     Byte* buffer_ = nullptr;
     size_t bufferSize_ = 0;

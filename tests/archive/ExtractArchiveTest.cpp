@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstring>
 #include <initializer_list>
 #include <map>
 #include <ostream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "archive/ArchiveDatabase.h"
+#include "archive/BlockBufferAlloc.h"
 #include "archive/ExtractArchive.h"
 #include "support/TestPaths.h"
 
@@ -178,6 +180,31 @@ TEST_F(ArchiveTest, PathsUpTo259CharactersAreWrittenAndLongerOnesFailCleanly) {
     ExpectSameTree(fits, Fixtures() + L"\\src\\long");
     EXPECT_FALSE(ExtractArchive(Archive("longname").c_str(), tooLong.c_str()));
     EXPECT_TRUE(Tree(tooLong).empty());
+}
+
+// Solid blocks of different sizes reuse one buffer: never two at once, and a bigger block
+// replaces the kept one rather than joining it.
+TEST(BlockBufferAlloc, KeepsTheFreedBlockForTheNextOneThatFits) {
+    BlockBufferAlloc blocks;
+    ISzAllocPtr alloc = blocks.Alloc();
+    void* first = ISzAlloc_Alloc(alloc, 1 << 20);
+    ASSERT_NE(first, nullptr);
+    ISzAlloc_Free(alloc, first);
+    void* smaller = ISzAlloc_Alloc(alloc, 1000);
+    EXPECT_EQ(smaller, first);
+    ISzAlloc_Free(alloc, smaller);
+    void* same =
+        ISzAlloc_Alloc(alloc, 1 << 20);  // still the whole 1 MiB, not the 1000 asked before
+    EXPECT_EQ(same, first);
+    ISzAlloc_Free(alloc, same);
+    void* bigger = ISzAlloc_Alloc(alloc, 4 << 20);
+    ASSERT_NE(bigger, nullptr);
+    std::memset(bigger, 0x5A, 4 << 20);  // all of it is ours
+    ISzAlloc_Free(alloc, bigger);
+    EXPECT_EQ(ISzAlloc_Alloc(alloc, 0), nullptr);
+    ISzAlloc_Free(alloc, nullptr);
+    blocks.Release();
+    blocks.Release();  // idempotent
 }
 
 }  // namespace
