@@ -2,14 +2,16 @@
 # The main job: a studio's workflow, end to end. The studio's releases are published with
 # tools/publish/orvex_publish.py into a tree that nginx serves on the update port, signed
 # with the test build's key, and the sample game (tools/sample_host), shipping the bridge
-# built with that key, starts on one player's game folder through six stages:
+# built with that key, starts on one player's game folder through seven stages:
 #   1. no installation: the full package is installed and the core module starts;
 #   2. a new release is published: the next start patches, and the core starts;
 #   3. a file is damaged: the next start repairs it from the check list;
 #   4. another program holds a file: the next patch rolls back, the installation unchanged;
 #   5. the manifest says start="0" for the game's area: the core module never loads;
 #   6. the network replays stage 2's signed manifest: it is older than the one accepted, so
-#      it is refused and nothing is downloaded or changed.
+#      it is refused and nothing is downloaded or changed;
+#   7. 1.0.3 is published, and a poor connection cuts every download of its patch in one
+#      start: the next start resumes the patch where it stopped and installs 1.0.3.
 # Each stage prints what it does, what the publisher wrote, the game's output with bx.log,
 # game_info.log and the core's call log, the server's requests, and its checks. A table
 # closes the job; the exit status is 1 when any stage did not do what it says.
@@ -66,10 +68,10 @@ BASE_URL="http://127.0.0.1:$UPDATE_PORT"
 trap stop_update_server EXIT
 trap 'exit 130' INT TERM
 
-# publish <name> <config JSON>: one run of the publisher into the served tree. The config's
-# "base_url" is added here: this server.
+# publish <name> <config JSON> [base URL]: one run of the publisher into the served tree.
+# The config's "base_url" is added here: this server, unless another is given.
 publish() {
-  printf '{"base_url": "%s", %s\n' "$BASE_URL" "${2#\{}" >"$WORK/$1.json"
+  printf '{"base_url": "%s", %s\n' "${3:-$BASE_URL}" "${2#\{}" >"$WORK/$1.json"
   echo "publisher config ($1.json): $(tr -s ' \n' ' ' <"$WORK/$1.json" | sed 's/ $//')"
   local rc=0
   python3 "$ROOT/tools/publish/orvex_publish.py" --config "$WORK/$1.json" \
@@ -107,6 +109,7 @@ show_requests() {
 }
 requests_to() { server_requests_since "$MARK" | grep -c "^GET $1" || true; }
 requested() { [ "$(requests_to "$1")" -gt 0 ]; }
+requested_with_status() { server_requests_since "$MARK" | grep -q "^GET $1.* -> $2,"; }
 not_requested() { [ "$(requests_to "$1")" = 0 ]; }
 game_matches_release() {
   [ "$(listing_of_game "$GAME")" = "$(listing_of_release "$RELEASES/$1")" ]
@@ -293,6 +296,8 @@ stage_replay() {
     "(serial $new). The bridge has accepted serial $new, so it must refuse the" \
     "older one: nothing downloaded, the installation left at 1.0.2, and the core module" \
     "starts as when no manifest is read."
+  mkdir -p "$WORK/current"
+  cp "$TREE/version.xml" "$TREE/version.xml.sig" "$WORK/current/"
   cp "$WORK/recorded/version.xml" "$WORK/recorded/version.xml.sig" "$TREE/"
   before="$(listing_of_game "$GAME")"
   begin_run
@@ -306,6 +311,63 @@ stage_replay() {
   check "version.bin still records 1.0.2" version_is 1.0.2
   check "the core module started" core_started
   stage_end "replay refused: still $(installed_version "$GAME")" "$(outcome)"
+  # The attacker is gone: the studio's own manifest is served again.
+  cp "$WORK/current/version.xml" "$WORK/current/version.xml.sig" "$TREE/"
+}
+
+# The poor connection: a proxy on this port in front of nginx cuts the patch's replies.
+PROXY_PORT=8010
+
+stage_resume() {
+  stage_begin "cut download: resumed" \
+    "The studio publishes 1.0.3, whose patch carries 8 MiB of new video, with its payload" \
+    "URLs on port $PROXY_PORT: a proxy there forwards to nginx but cuts each of the first" \
+    "three replies for the patch after 30% of its bytes. The first start tries three times," \
+    "each continuing where the last stopped, and keeps what it got; the game starts on" \
+    "1.0.2. The next start asks nginx only for the rest (Range, answered 206) and installs 1.0.3."
+  check "the publisher wrote the tree" publish 7-resume \
+    '{"versions": ["1.0.0", "1.0.1", "1.0.2", "1.0.3"],
+    "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}' \
+    "http://127.0.0.1:$PROXY_PORT"
+  local proxy_log="$WORK/proxy.log" proxy patch_bytes
+  : >"$proxy_log"
+  python3 "$ROOT/tools/main_job/cutting_proxy.py" "$PROXY_PORT" "$UPDATE_PORT" 0.3 3 \
+    "$proxy_log" </dev/null >/dev/null 2>&1 &
+  proxy=$!
+  for _ in $(seq 100); do
+    timeout 1 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PROXY_PORT" 2>/dev/null && break
+    sleep 0.1
+  done
+  patch_bytes=$(stat -c %s "$(ls -S "$TREE"/patches/*.7z | head -n1)")
+
+  begin_run
+  start_game 7a
+  end_run
+  echo "proxy log:"
+  sed 's/^/    /' "$proxy_log"
+  check "three patch replies were cut" test "$(grep -c '^cut /patches/' "$proxy_log")" = 3
+  check "the later attempts continued with a Range" \
+    test "$(grep -c '^GET /patches/.* Range: bytes=[1-9]' "$proxy_log")" = 2
+  check "version.bin still records 1.0.2" version_is 1.0.2
+  check "the core module started" core_started
+
+  : >"$proxy_log"
+  begin_run
+  start_game 7b
+  end_run
+  echo "proxy log:"
+  sed 's/^/    /' "$proxy_log"
+  kill "$proxy" 2>/dev/null
+  wait "$proxy" 2>/dev/null
+  check "the patch was resumed, not started over (Range, 206)" \
+    grep -q '^GET /patches/.* Range: bytes=[1-9]' "$proxy_log"
+  check "nginx answered the rest with 206" requested_with_status "/patches/" 206
+  check "no full package was downloaded" not_requested /packages/
+  check "bin\\ holds exactly release 1.0.3" game_matches_release 1.0.3
+  check "version.bin records 1.0.3" version_is 1.0.3
+  check "the core module started" core_started
+  echo "patch: $patch_bytes bytes"
+  stage_end "patch resumed: 1.0.2 -> $(installed_version "$GAME")" "$(outcome)"
 }
 
 rm -rf "$WORK"
@@ -322,6 +384,7 @@ stage_repair
 stage_rollback
 stage_start_off
 stage_replay
+stage_resume
 
 stop_update_server
 print_summary

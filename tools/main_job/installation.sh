@@ -1,14 +1,15 @@
 # shellcheck shell=bash
 # The main job's view of a game folder and of the studio's release folders. Sourced by
 # tools/main_job.sh.
-#   make_releases <releases dir> <core dll>   three versions of the core's installation
+#   make_releases <releases dir> <core dll>   four versions of the core's installation
 #   listing_of_game <game>                    "md5  bin/<file>" per installed file, sorted
 #   listing_of_release <release dir>          the same lines for a release folder
 #   installed_version <game>                  the version in version.bin, or "(none)"
 #   show_installation <title> <game>
 
 # 1.0.1 changes level.dat and adds a map; 1.0.2 changes level.dat and settings.ini and adds
-# a second map. Orvex.dll is the same test core in each.
+# a second map; 1.0.3 adds 8 MiB of video that does not compress, so its patch is large.
+# Orvex.dll is the same test core in each.
 make_releases() {
   local releases="$1" core="$2" v
   rm -rf "$releases"
@@ -24,6 +25,9 @@ make_releases() {
   printf 'map one, new in 1.0.1\n' >"$releases/1.0.1/data/maps/one.map"
   cp "$releases/1.0.1/data/maps/one.map" "$releases/1.0.2/data/maps/one.map"
   printf 'map two, new in 1.0.2\n' >"$releases/1.0.2/data/maps/two.map"
+  cp -r "$releases/1.0.2" "$releases/1.0.3"
+  mkdir -p "$releases/1.0.3/data/video"
+  head -c 8388608 /dev/urandom >"$releases/1.0.3/data/video/intro.bin"
 }
 
 # listing <dir> <prefix>: the MD5 and name of every file below dir but the test core's own
