@@ -1,12 +1,15 @@
 #include "http/HttpDownloadRequest.h"
 
+#include <climits>
 #include <cwchar>
 #include <memory>
+#include <new>
+
+#include "support/LastError.h"
 
 namespace vek {
 
 namespace {
-const DWORD kInitialChunkSize = 8192;
 // What is read of a response whose status cannot be read, so the connection can end cleanly;
 // the rest is left unread rather than held in memory.
 const DWORD kMaxDrainBytes = 64 * 1024;
@@ -69,42 +72,68 @@ bool HttpDownloadRequest::ReceiveBody() {
     if (!QueryHeader(L"Content-Length", lengthText)) return false;
 
     const DWORD start = GetTickCount();
-    const LONG total = static_cast<LONG>(std::wcstol(lengthText.c_str(), nullptr, 10));
+    // 64 bits: a package may be larger than 2 GiB, and a body past 4 GiB must not wrap to a
+    // match. Text that is no number stands for 0.
+    const LONGLONG total = std::wcstoll(lengthText.c_str(), nullptr, 10);
     if (!AcceptLength(total)) return FailAndClose();
-    ULONGLONG received = 0;  // 64 bits: a body past 4 GiB must not wrap to a match
-    DWORD capacity = kInitialChunkSize;
-    std::unique_ptr<char[]> chunk = std::make_unique<char[]>(capacity);
+    const LONG hookTotal = total > LONG_MAX ? LONG_MAX : static_cast<LONG>(total);
+
+    // One buffer for the whole body, written whenever it is full: one write per 256 KiB
+    // instead of one per network read.
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBodyBufferBytes]);
+    if (!buffer) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FailAndClose();
+    }
+    ULONGLONG received = 0;
+    DWORD filled = 0;
+    auto flush = [&]() {
+        if (filled == 0) return true;
+        const DWORD receivedLow = received > MAXDWORD ? MAXDWORD : static_cast<DWORD>(received);
+        const bool written = OnBodyData(buffer.get(), filled, receivedLow, hookTotal);
+        filled = 0;
+        return written;
+    };
+    // What arrived before a failure is kept in the file (a later attempt may resume from
+    // it); the failure's own reason is the one reported.
+    auto failKeepingData = [&](DWORD error) {
+        flush();
+        CloseTargetFile();
+        SetLastError(error);
+        return false;
+    };
 
     for (;;) {
+        // Each read asks for no more than WinHTTP already holds: a read of more blocks until
+        // it is filled, which would hold data past the time limit and lose it to a reset.
         DWORD ready = 0;
-        const BOOL available = WinHttpQueryDataAvailable(RequestHandle(), &ready);
-        if (!available || ready == 0) {
-            // The call's own reason when it failed; a body that simply ended short of (or
-            // beyond) its length gets a definite one instead of whatever came before.
-            DWORD error = available ? ERROR_WINHTTP_CONNECTION_ERROR : GetLastError();
-            if (error == ERROR_SUCCESS) error = ERROR_WINHTTP_CONNECTION_ERROR;
+        const bool whole = total >= 0 && received == static_cast<ULONGLONG>(total);
+        if (!WinHttpQueryDataAvailable(RequestHandle(), &ready) && !whole)
+            return failKeepingData(LastErrorOr(ERROR_WINHTTP_CONNECTION_ERROR));
+        DWORD read = 0;
+        if (ready != 0) {
+            // The limit bounds the whole body, not the gaps between reads; a stalled
+            // connection is ended by the session's receive time-out instead. Unsigned
+            // difference: a wrap of the tick counter does no harm.
+            if (timeLimit_ != kNoTimeLimit && GetTickCount() - start >= timeLimit_)
+                return failKeepingData(ERROR_WINHTTP_TIMEOUT);
+            const DWORD room = kBodyBufferBytes - filled;
+            if (!WinHttpReadData(RequestHandle(), buffer.get() + filled,
+                                 ready < room ? ready : room, &read))
+                return failKeepingData(LastErrorOr(ERROR_WINHTTP_CONNECTION_ERROR));
+            filled += read;
+            received += read;
+        }
+        if (read == 0) {
+            // The end of the body: it must be exactly the announced length; one that ended
+            // short of (or beyond) it gets a definite reason, never whatever came before.
+            if (!flush()) return FailAndClose();
             CloseTargetFile();
             if (total >= 0 && received == static_cast<ULONGLONG>(total)) return true;
-            SetLastError(error);
+            SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
             return false;
         }
-        // The limit bounds the whole body, not the gaps between chunks; a stalled connection
-        // is ended by the session's receive time-out instead. Unsigned difference: a wrap of
-        // the tick counter does no harm.
-        if (timeLimit_ != kNoTimeLimit && GetTickCount() - start >= timeLimit_) {
-            CloseTargetFile();
-            SetLastError(ERROR_WINHTTP_TIMEOUT);
-            return false;
-        }
-        if (ready > capacity) {
-            capacity = ready;
-            chunk = std::make_unique<char[]>(capacity);
-        }
-        DWORD read = 0;
-        if (!WinHttpReadData(RequestHandle(), chunk.get(), ready, &read)) return FailAndClose();
-        received += read;
-        const DWORD receivedLow = received > MAXDWORD ? MAXDWORD : static_cast<DWORD>(received);
-        if (!OnBodyData(chunk.get(), read, receivedLow, total)) return FailAndClose();
+        if (filled == kBodyBufferBytes && !flush()) return FailAndClose();
     }
 }
 

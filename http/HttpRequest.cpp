@@ -48,6 +48,12 @@ bool HttpRequest::Open(const wchar_t* url, int verb) {
     return request_.Valid();
 }
 
+bool HttpRequest::AddRequestHeaders(const std::wstring& headers) {
+    return WinHttpAddRequestHeaders(request_.Get(), headers.c_str(),
+                                    static_cast<DWORD>(headers.size()),
+                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE) != FALSE;
+}
+
 bool HttpRequest::Send(const void* body, DWORD length) {
     if (!WinHttpSendRequest(request_.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, length, 0)) {

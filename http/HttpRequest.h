@@ -24,6 +24,8 @@ class HttpRequest {
 
     // Codes other than VerbPut and VerbGet send POST.
     bool Open(const wchar_t* url, int verb);
+    // After Open: headers ("Name: value", several separated by CRLF) sent with the request.
+    bool AddRequestHeaders(const std::wstring& headers);
     // A null body or a length of 0 sends no body. True only when the body was read as well.
     bool Send(const void* body, DWORD length);
 

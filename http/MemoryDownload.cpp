@@ -26,12 +26,12 @@ class MemoryDownloadRequest : public vek::HttpDownloadRequest {
     }
 
   protected:
-    bool AcceptLength(LONG total) override {
+    bool AcceptLength(LONGLONG total) override {
         if (total < 0) {
             SetLastError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
             return false;
         }
-        if (static_cast<unsigned long>(total) > maxBytes_) {
+        if (static_cast<ULONGLONG>(total) > maxBytes_) {
             SetLastError(ERROR_FILE_TOO_LARGE);
             return false;
         }

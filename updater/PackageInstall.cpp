@@ -5,7 +5,6 @@
 #include "archive/ExtractArchive.h"
 #include "bridge/SelfModule.h"
 #include "bridge/UpdateGate.h"
-#include "http/FileDownload.h"
 #include "installation/FileChange.h"
 #include "installation/InstallChange.h"
 #include "installation/Recovery.h"
@@ -15,13 +14,12 @@
 #include "support/TextConvert.h"
 #include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
-#include "updater/PayloadDigest.h"
+#include "updater/PayloadDownload.h"
 #include "updater/UpdaterState.h"
 
 namespace {
 
 constexpr const wchar_t* kPackageName = L"orvex_packet.7z";
-constexpr const wchar_t* kDownloadSuffix = L".download";
 
 void LogDownloadFailure(const std::wstring& url, DWORD error) {
     std::string narrowUrl;
@@ -99,32 +97,14 @@ bool InstallVerifiedPendingPackage() {
 bool Install() {
     UpdaterState& state = TheUpdaterState();
     if (state.packageUrl.empty() || IsUpdateRunning() != 0) return false;
-    std::wstring url = state.packageUrl + L"?rand=" + DecimalText(static_cast<int>(GetTickCount()));
     std::wstring package = PackageFilePath();
     if (package.empty()) return false;
-    // A package with a digest comes down under another name and takes the package's name
-    // only once it matches: a run that ends in between leaves no unchecked package for the
-    // next run to unpack.
-    const bool checked = !state.packageSha256.empty();
-    std::wstring download = checked ? package + kDownloadSuffix : package;
     DeleteFileW(package.c_str());  // nothing stale from an earlier run
-    DeleteFileW(download.c_str());
-
-    DWORD error = ERROR_SUCCESS;
-    DownloadResult result =
-        DownloadToFile(url, download, DownloadLimits(DownloadKind::Package), error);
-    if (result == DownloadResult::SessionFailed) return false;
-    if (result == DownloadResult::Failed) {
-        LogDownloadFailure(url, error);
-        return false;
-    }
-    if (checked) {
-        if (!PayloadMatchesDigest(state.packageSha256, download, state.packageUrl)) return false;
-        if (!MoveFileExW(download.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            LogDownloadFailure(url, GetLastError());
-            DeleteFileW(download.c_str());
-            return false;
-        }
-    }
+    // The package comes down under another name and takes the package's name only once it
+    // is whole (and matches its digest): a run that ends in between leaves no package for
+    // the next run to unpack, only a partial download it may continue.
+    PayloadRequest request{state.packageUrl,      L"?rand=",         package, state.packageSha256,
+                           DownloadKind::Package, LogDownloadFailure};
+    if (!DownloadPayload(request)) return false;
     return Unpack(package, state.latestVersion);
 }

@@ -25,6 +25,8 @@ bool InstallVerifiedPendingPackage();
 
 // Downloads UpdaterState::packageUrl with a "?rand=" query into the package file and
 // installs it into the installation directory as one journaled change that also records
-// UpdaterState::latestVersion. With UpdaterState::packageSha256 set, the download must
-// match it first; one that does not is deleted. True when every file was installed.
+// UpdaterState::latestVersion. The download goes through "orvex_packet.7z.download" and is
+// continued where an earlier attempt or start left it (see PayloadDownload.h). With
+// UpdaterState::packageSha256 set, the download must match it first; one that does not is
+// deleted. True when every file was installed.
 bool Install();

@@ -4,7 +4,6 @@
 
 #include "archive/ExtractArchive.h"
 #include "bridge/UpdateGate.h"
-#include "http/FileDownload.h"
 #include "installation/FileChange.h"
 #include "installation/InstallChange.h"
 #include "installation/Recovery.h"
@@ -13,7 +12,7 @@
 #include "support/TextConvert.h"
 #include "updater/DownloadLimits.h"
 #include "updater/InstallDir.h"
-#include "updater/PayloadDigest.h"
+#include "updater/PayloadDownload.h"
 
 namespace {
 
@@ -25,13 +24,8 @@ std::wstring PatchDirectory(std::wstring installDir) {
     return installDir + L"..\\patch";
 }
 
-// Downloads url into file. On failure logs the reason and deletes the partial file.
-bool DownloadPatch(const std::wstring& url, const std::wstring& file) {
-    DWORD error = ERROR_SUCCESS;
-    DownloadResult result = DownloadToFile(url, file, DownloadLimits(DownloadKind::Patch), error);
-    if (result == DownloadResult::Failed)
-        WriteLog("bx.log", "a", "update patch DownloadFile failed(%d)\n", static_cast<int>(error));
-    return result == DownloadResult::Complete;
+void LogDownloadFailure(const std::wstring& /*requestUrl*/, DWORD error) {
+    WriteLog("bx.log", "a", "update patch DownloadFile failed(%d)\n", static_cast<int>(error));
 }
 
 // Unpacks the archive into the installation's private staging tree and installs exactly the
@@ -53,7 +47,6 @@ bool ApplyPatchUnguarded(const std::wstring& archivePath, const InstallLayout& l
 bool UpdateUnguarded(const std::wstring& url, const std::string& sha256,
                      const std::wstring& toVersion) {
     if (url.empty() || IsUpdateRunning() != 0) return false;
-    std::wstring requestUrl = url + L"?tick=" + DecimalText(static_cast<int>(GetTickCount()));
     // Never the drive root or the game's folder: the default installation when none is set.
     std::wstring installDir = InstallDirOrDefault();
     if (installDir.empty()) return false;
@@ -62,8 +55,9 @@ bool UpdateUnguarded(const std::wstring& url, const std::string& sha256,
     DeleteFileW(patchFile.c_str());
     CreateDirectoryPath(patchDir.c_str());  // through "bin", so that is created too
     if (IsUpdateRunning() != 0) return false;
-    if (!DownloadPatch(requestUrl, patchFile)) return false;
-    if (!PayloadMatchesDigest(sha256, patchFile, url)) return false;
+    PayloadRequest request{url,    L"?tick=",           patchFile,
+                           sha256, DownloadKind::Patch, LogDownloadFailure};
+    if (!DownloadPayload(request)) return false;
     // Checked again right before any installed file changes.
     bool applied = IsUpdateRunning() == 0 &&
                    ApplyPatchUnguarded(patchFile, LayoutForInstallDir(installDir), toVersion);

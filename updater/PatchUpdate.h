@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Downloads url with a "?tick=" query into <installation>\..\patch\patch.7z and applies it
+// Downloads url with a "?tick=" query into <installation>\..\patch\patch.7z (through
+// "patch.7z.download", continued across attempts and starts; see PayloadDownload.h) and applies it
 // to the installation (UpdaterState::installDir, else the default one). A non-empty sha256
 // must match the download first, or nothing is unpacked. A non-empty toVersion is recorded
 // as part of the change. The patch file is deleted afterwards. True only when every file of

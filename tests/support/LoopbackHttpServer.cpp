@@ -183,6 +183,28 @@ ScriptedResponse ScriptedResponse::Ok(const std::string& body) {
     return response;
 }
 
+ScriptedResponse ScriptedResponse::ForFile(const ReceivedRequest& request, const std::string& bytes,
+                                           const std::string& etag) {
+    ScriptedResponse answer = Ok(bytes);
+    answer.headers.push_back({"ETag", etag});
+    const std::string range = request.Header("Range");
+    const std::string ifRange = request.Header("If-Range");
+    const std::string unit = "bytes=";
+    if (range.size() <= unit.size() + 1 || range.compare(0, unit.size(), unit) != 0 ||
+        range.back() != '-' || (!ifRange.empty() && ifRange != etag))
+        return answer;
+    char* end = nullptr;
+    const unsigned long long first = std::strtoull(range.c_str() + unit.size(), &end, 10);
+    if (end != range.c_str() + range.size() - 1 || first >= bytes.size()) return answer;
+    answer.status = 206;
+    answer.reason = "Partial Content";
+    answer.body = bytes.substr(first);
+    answer.headers.push_back({"Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                   std::to_string(bytes.size() - 1) + "/" +
+                                                   std::to_string(bytes.size())});
+    return answer;
+}
+
 ScriptedResponse ScriptedResponse::WithStatus(int status, const std::string& reason,
                                               const std::string& body) {
     ScriptedResponse response;

@@ -59,6 +59,11 @@ struct ScriptedResponse {
     bool refuseLaterConnections = false;
 
     static ScriptedResponse Ok(const std::string& body);
+    // As a static file server answers for a file of these bytes named etag: the rest of it
+    // (206 with its Content-Range) for "Range: bytes=N-" with N inside the file, unless an
+    // "If-Range" names another tag; otherwise the whole file (200). Both carry the ETag.
+    static ScriptedResponse ForFile(const ReceivedRequest& request, const std::string& bytes,
+                                    const std::string& etag);
     static ScriptedResponse WithStatus(int status, const std::string& reason,
                                        const std::string& body);
 };

@@ -111,7 +111,7 @@ class Patch : public ::testing::Test {
     bool Update(const std::string& archive, ScriptedResponse response = {}) {
         if (!archive.empty()) response = ScriptedResponse::Ok(ReadFileBytes(Fixture(archive)));
         server_.SetHandler([this, response](const ReceivedRequest&) {
-            patchFileSeen_ = PathExists(PatchFile());
+            patchFileSeen_ = PathExists(PatchFile() + L".download");  // where it comes down
             return response;
         });
         return update(server_.Url("/patch.7z"));
@@ -130,6 +130,8 @@ class Patch : public ::testing::Test {
         EXPECT_FALSE(PathExists(Backup())) << what;
         EXPECT_FALSE(PathExists(scratch_ + L"\\game\\OrvexBridge.update\\journal")) << what;
         EXPECT_FALSE(PathExists(PatchFile())) << what;
+        EXPECT_FALSE(PathExists(PatchFile() + L".download")) << what;
+        EXPECT_FALSE(PathExists(PatchFile() + L".download.resume")) << what;
     }
 
     LoopbackHttpServer server_;
@@ -220,13 +222,16 @@ TEST_F(Patch, AFailedDownloadLeavesTheInstallationAsItWas) {
         ScriptedResponse response;
         bool emptyUrl;
         std::vector<std::string> log;
+        size_t requests;  // a failed download is tried three times
     } cases[] = {
         {"404 with a page",
          ScriptedResponse::WithStatus(404, "Not Found", "<h1>404</h1>"),
          false,
-         {}},
-        {"no Content-Length", chunked, false, {"update patch DownloadFile failed(12150)"}},
-        {"empty URL", {}, true, {}},
+         {},
+         1},
+        {"no Content-Length", chunked, false,
+         std::vector<std::string>(3, "update patch DownloadFile failed(12150)"), 3},
+        {"empty URL", {}, true, {}, 0},
     };
     for (const Case& c : cases) {
         Fresh({{"Orvex.dll", "the old core module"}});
@@ -236,7 +241,8 @@ TEST_F(Patch, AFailedDownloadLeavesTheInstallationAsItWas) {
         EXPECT_TRUE(FilesBelow(bin_) == before) << c.what;
         EXPECT_FALSE(PathExists(PatchFile())) << c.what;
         EXPECT_EQ(Log(), c.log) << c.what;
-        EXPECT_EQ(server_.RequestCount(), requests + (c.emptyUrl ? 0 : 1)) << c.what;
+        EXPECT_EQ(server_.RequestCount(), requests + c.requests) << c.what;
+        ExpectNoLeftovers(c.what);
         if (c.emptyUrl) {
             EXPECT_FALSE(PathExists(scratch_ + L"\\game\\patch"));
         }

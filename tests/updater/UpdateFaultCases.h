@@ -104,17 +104,19 @@ struct Kind {
     // Its line for a complete but unusable body; null where the run logs none (a document
     // that does not parse, a patch that does not unpack).
     const char* rejected;
+    // How often a run logs that line: a package that does not unpack is not fetched again.
+    int rejections;
 };
 
 inline const Kind kKinds[] = {
     {"Manifest", Step::Manifest, "/version.xml?tick=", nullptr, L"1.0", 3,
-     "update version DownloadFile failed(", nullptr},
+     "update version DownloadFile failed(", nullptr, 0},
     {"CheckList", Step::CheckList, "/g_file_check_list.xml?tick=", "/version.xml?", L"2.0", 3,
-     "get file check list failed(", nullptr},
+     "get file check list failed(", nullptr, 0},
     {"RepairFile", Step::RepairFile, "/files/level.dat", "/g_file_check_list.xml?", L"2.0", 3,
-     "get file check list failed(", "get file check list failed(23)"},
-    {"Package", Step::Package, "/pkg/archive.7z?rand=", "/version.xml?", L"", 1,
-     "Install DownloadFile (http://127.0.0.1:8008/pkg/archive.7z?rand=", "Unzip failed"},
-    {"Patch", Step::Patch, "/pkg/archive.7z?tick=", "/version.xml?", L"1.0", 1,
-     "update patch DownloadFile failed(", nullptr},
+     "get file check list failed(", "get file check list failed(23)", 3},
+    {"Package", Step::Package, "/pkg/archive.7z?rand=", "/version.xml?", L"", 3,
+     "Install DownloadFile (http://127.0.0.1:8008/pkg/archive.7z?rand=", "Unzip failed", 1},
+    {"Patch", Step::Patch, "/pkg/archive.7z?tick=", "/version.xml?", L"1.0", 3,
+     "update patch DownloadFile failed(", nullptr, 0},
 };

@@ -180,9 +180,16 @@ class UpdateFaults : public ::testing::TestWithParam<std::tuple<int, int>> {
         const bool rejectLogged =
             kind.rejected != nullptr &&
             (fault.outcome == Outcome::BodyRejected || fault.outcome == Outcome::RejectedOrFails);
+        const std::size_t rejections = static_cast<std::size_t>(kind.rejections);
         // One line per attempt, unless some attempts fail silently.
-        if (fault.outcome == Outcome::DownloadFails || rejectLogged) {
+        if (fault.outcome == Outcome::DownloadFails) {
             EXPECT_EQ(log.size(), attempts) << ::testing::PrintToString(log);
+        } else if (fault.outcome == Outcome::BodyRejected && rejectLogged) {
+            EXPECT_EQ(log.size(), rejections) << ::testing::PrintToString(log);
+        } else if (rejectLogged) {
+            // Failed attempts, then (when one completes) its rejections.
+            EXPECT_GE(log.size(), rejections) << ::testing::PrintToString(log);
+            EXPECT_LE(log.size(), attempts) << ::testing::PrintToString(log);
         } else {
             EXPECT_LE(log.size(), failureLogged ? attempts : 0) << ::testing::PrintToString(log);
         }
