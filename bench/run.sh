@@ -16,6 +16,7 @@ OUT="$(cd "$1" 2>/dev/null && pwd)" || {
   exit 2
 }
 WINE="${WINE_LOADER:-/usr/lib/wine/wine64}"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 REPEATS="${BENCH_REPEATS:-3}"
 SCRATCH="$(mktemp -d)"
 SERVER_PID="" # the loopback HTTP server of the install row, while it runs
@@ -391,6 +392,46 @@ bench_download() {
     "$(ratio "$ref_seconds" "$ours_seconds")" "none"
 }
 
+# The package from a server that cuts the connection once at a random point inside every
+# 40 MiB (bench/cutting_server.py), installed by InstallBench started again until it
+# succeeds, as a player starts the game again: the bytes the server sent, against the
+# package's size, with range requests answered and with the server ignoring them.
+bench_resume() {
+  local dir="$SCRATCH/resume" bytes="$PACKAGE_BYTES" mode sent starts line results=()
+  mkdir -p "$dir/served"
+  ln "$PACKAGE" "$dir/served/package.7z"
+  for mode in ranges no-ranges; do
+    local log="$dir/server-$mode.log" port="" option=()
+    [ "$mode" = ranges ] || option=(--no-ranges)
+    python3 -u "$ROOT/bench/cutting_server.py" "$dir/served" 40 7 ${option[@]+"${option[@]}"} \
+      >"$log" 2>/dev/null &
+    SERVER_PID=$!
+    for _ in $(seq 100); do
+      port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$log")
+      [ -n "$port" ] && break
+      sleep 0.1
+    done
+    rm -rf "$dir/inst"
+    mkdir -p "$dir/inst"
+    cp "$OUT/InstallBench.exe" "$dir/inst/"
+    starts=0
+    line=""
+    while [[ "$line" != *" ok=1"* ]] && [ "$starts" -lt 30 ]; do
+      starts=$((starts + 1))
+      line=$(cd "$dir/inst" && "$WINE" "$dir/inst/InstallBench.exe" \
+        "http://127.0.0.1:$port/package.7z" </dev/null | tr -d '\r') || true
+    done
+    stop_server
+    sent=$(awk '/^sent / { n += $2 } END { printf "%d", n }' "$log")
+    echo "resume ($mode): $starts start(s), $sent bytes sent, last: $line"
+    results+=("$(ratio "$sent" "$bytes") ($starts starts)")
+  done
+  local r=${results[0]%% *}
+  row "resume: the $(mib "$bytes") MiB package, connection cut once in every 40 MiB; bytes sent / package" \
+    "${results[0]}" "${results[1]} (server without range support)" "$r" "<= 1.10"
+  at_least 1.10 "$r" || echo "bench: resumed downloads sent more than their goal" >&2
+}
+
 # Packages and patches of 100, 1,000 and 10,000 files of 1 KiB, 100 to a folder: time per
 # file at each size; flat means the total grows linearly.
 bench_growth() {
@@ -456,7 +497,7 @@ HOST="unknown"
 if want render; then bench_render; fi
 if want md5; then bench_md5; fi
 if want checklist; then bench_check_list; fi
-if want extract || want install; then make_package; fi
+if want extract || want install || want resume; then make_package; fi
 if want extract; then bench_extract; fi
 if want install; then
   if [ ! -d "$SCRATCH/extract-ref" ]; then
@@ -466,6 +507,7 @@ if want install; then
 fi
 if want download; then bench_download; fi
 if want growth; then bench_growth; fi
+if want resume; then bench_resume; fi
 
 echo
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -m)"
