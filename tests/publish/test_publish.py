@@ -4,6 +4,8 @@ command line in a process of its own."""
 import hashlib
 import json
 import os
+import random
+import re
 import shutil
 import subprocess
 import sys
@@ -35,6 +37,16 @@ def write_tree(root, files):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
+
+
+def unpack(archive_bytes):
+    """The files of a 7z archive, unpacked by 7zz."""
+    with tempfile.TemporaryDirectory() as scratch:
+        with open(os.path.join(scratch, "a.7z"), "wb") as f:
+            f.write(archive_bytes)
+        subprocess.run(["7zz", "x", "-bso0", "-bsp0", "-o" + scratch + "/x",
+                        os.path.join(scratch, "a.7z")], check=True)
+        return read_tree(os.path.join(scratch, "x"))
 
 
 def read_tree(root):
@@ -110,6 +122,8 @@ class NameRules(unittest.TestCase):
                  ({"games": [{"id": "7"}]}, "games[0].id: must be a whole number"),
                  ({"games": [{"id": 7}, {"id": 7}]}, "games[1].id: game 7 is listed twice"),
                  ({"serial": "7"}, "serial: must be a whole number from 1 to"),
+                 ({"delta_bases": -1}, "delta_bases: must be a whole number from 0"),
+                 ({"delta_size_limit": 2**27 + 1}, "delta_size_limit: must be a whole number"),
                  ({"games": [{"id": 7, "areas": [{"area": 1, "group": 2, "version": "1.0.0",
                                                    "archive": "patch"}]}]},
                   "games[0].areas[0].archive: \"patch\" needs a version before")]
@@ -141,17 +155,13 @@ class TwoVersions(unittest.TestCase):
         return data
 
     def unpacked(self, url):
-        with tempfile.TemporaryDirectory() as scratch:
-            with open(os.path.join(scratch, "a.7z"), "wb") as f:
-                f.write(self.payload(url))
-            subprocess.run(["7zz", "x", "-bso0", "-bsp0", "-o" + scratch + "/x",
-                            os.path.join(scratch, "a.7z")], check=True)
-            return read_tree(os.path.join(scratch, "x"))
+        return unpack(self.payload(url))
 
     def test_manifest_selects_per_game_area_and_group(self):
         self.assertEqual(self.result.returncode, 0, self.result.stderr)
         root = ET.fromstring(self.tree["version.xml"])
-        elements = [root, root[0], root[0][0], root[0][1]]
+        game = root.find("game")
+        elements = [root, game, *game.findall("area")]
         self.assertEqual([(e.tag, e.get("name"), e.get("group"), e.get("start"), e.get("version"))
                           for e in elements],
                          [("root", None, None, "1", "1.0.1"), ("game", "7", None, "0", "1.0.1"),
@@ -204,6 +214,177 @@ class TwoVersions(unittest.TestCase):
         self.assertEqual(fresh.returncode, 0, fresh.stderr)
         self.assertEqual(read_tree(os.path.join(self.work.dir, "fresh")), self.tree)
         self.assertEqual(read_tree(os.path.join(self.work.dir, "out")), self.tree)
+
+
+def noise(seed, size):
+    return random.Random(seed).randbytes(size)
+
+
+def delta_release(n):
+    """Release 1.0.<n>: the core and a text (2^11 bytes, a window's edge) change by a few
+    bytes; big.bin too, but it is over the tests' size limit and shrinks; noise.bin is new
+    random bytes each time."""
+    core, text = noise(1, 1500), noise(2, 1021).hex().encode()
+    files = {"Orvex.dll": core[:1000] + b"v%d" % n + core[1000:],
+             "data/a/b.txt": text[:1000] + b"line %d" % n + text[1000:],
+             "data/big.bin": noise(3, 6000 - n) + bytes([n]),
+             "data/noise.bin": noise(10 + n, 3000), "data/same.ini": b"same"}
+    files.update({0: {"data/gone.txt": b"only in 1.0.0"}, 2: {"data/with space.dat": b"2"},
+                  3: {"data/with space.dat": b"2", "data/a-b.txt": b"new in 1.0.3"}}.get(n, {}))
+    return files
+
+
+DELTA_RELEASES = {f"1.0.{n}": delta_release(n) for n in range(4)}
+DELTA_CONFIG = {"base_url": "http://cdn.example.com/orvex", "versions": list(DELTA_RELEASES),
+                "delta_size_limit": 4096,
+                "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "version": "1.0.0"},
+                                              {"area": 31, "group": 0, "version": "1.0.2"}]}]}
+# (version, base) -> {path: method}: the changed files, then the added ones, whole.
+DELTA_METHODS = {(v, b): {"Orvex.dll": "zstd", "data/a/b.txt": "zstd", "data/big.bin": "whole",
+                          "data/noise.bin": "whole", **{p: "whole" for p in DELTA_RELEASES[v]
+                                                        if p not in DELTA_RELEASES[b]}}
+                 for v, b in [("1.0.3", "1.0.2"), ("1.0.3", "1.0.1"), ("1.0.3", "1.0.0"),
+                              ("1.0.2", "1.0.1"), ("1.0.2", "1.0.0")]}
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def rebuild(base_files, archive, scratch):
+    """The files a delta archive produces, applied with the zstd CLI as the bridge would,
+    checking every digest and size its index gives."""
+    produced, named = {}, {"orvex_delta.txt"}
+    for line in archive["orvex_delta.txt"].decode().split("\n")[3:-1]:
+        method, log, base_sha, result_sha, size, path = line.split(" ", 5)
+        entry = f"data/{path}.zst" if method == "zstd" else f"data/{path}"
+        named.add(entry)
+        data = archive[entry]
+        if method == "zstd":
+            assert sha(base_files[path]) == base_sha, path
+            write_tree(scratch, {"base": base_files[path], "frame": data})
+            data = subprocess.run(["zstd", "-d", "-q", "-c", f"--long={log}",
+                                   f"--patch-from={scratch}/base", f"{scratch}/frame"],
+                                  check=True, capture_output=True).stdout
+        assert (sha(data), len(data)) == (result_sha, int(size)), path
+        produced[path] = data
+    assert named == set(archive), "entries the index does not name"
+    return produced
+
+
+class Deltas(unittest.TestCase):
+    """Four releases; every selected version gets deltas from the three before it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Workspace(DELTA_RELEASES, DELTA_CONFIG)
+        cls.result = cls.work.publish("out", "--serial", "5")
+        cls.tree = read_tree(os.path.join(cls.work.dir, "out"))
+        cls.root = ET.fromstring(cls.tree["version.xml"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.remove()
+
+    def children(self, element):
+        return [(d.get("from"), d.get("url"), d.get("sha256")) for d in element
+                if d.tag == "delta"]
+
+    def deltas(self):
+        """{(version, base): unpacked archive} for the root's and the 1.0.2 area's deltas."""
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        found = {}
+        for element in (self.root, self.root.find("game/area[@name='31']")):
+            for base, url, digest in self.children(element):
+                data = self.tree[url.split("/", 4)[4]]
+                self.assertEqual((url.split("/")[-1], sha(data)), (digest + ".7z", digest))
+                found[(element.get("version"), base)] = unpack(data)
+        self.assertEqual(set(found), set(DELTA_METHODS))
+        return found
+
+    def test_deltas_rebuild_each_release_byte_for_byte_with_the_zstd_cli(self):
+        for (version, base), archive in self.deltas().items():
+            with tempfile.TemporaryDirectory() as scratch:
+                produced = rebuild(DELTA_RELEASES[base], archive, scratch)
+            new, old = DELTA_RELEASES[version], DELTA_RELEASES[base]
+            self.assertEqual(produced, {k: v for k, v in new.items() if old.get(k) != v})
+
+    def test_the_index_names_each_file_with_its_method_and_window_sorted_by_path(self):
+        for (version, base), archive in self.deltas().items():
+            lines = archive["orvex_delta.txt"].decode().split("\n")
+            self.assertEqual(lines[:3] + lines[-1:],
+                             ["orvex-delta 1", f"from {base}", f"to {version}", ""])
+            rows = [line.split(" ", 5) for line in lines[3:-1]]
+            self.assertEqual([r[5] for r in rows], sorted((r[5] for r in rows), key=str.encode))
+            self.assertEqual({r[5]: r[0] for r in rows}, DELTA_METHODS[(version, base)])
+            for method, log, base_sha, _, _, path in rows:
+                # The smallest power of two that holds the file and its base, at least 2^10.
+                window = max(len(DELTA_RELEASES[base].get(path, b"")),
+                             len(DELTA_RELEASES[version][path]))
+                expected = next(n for n in range(10, 32) if 2**n >= window)
+                self.assertEqual(log, str(expected) if method == "zstd" else "-", path)
+                self.assertEqual(base_sha == "-", method == "whole", path)
+
+    def test_the_same_inputs_make_the_same_tree(self):
+        again = self.work.publish("again", "--serial", "5")
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(read_tree(os.path.join(self.work.dir, "again")), self.tree)
+
+    def test_a_file_over_the_size_limit_goes_whole_and_the_option_overrides_the_config(self):
+        # (options, method of data/big.bin in the delta 1.0.3 from 1.0.2: 5998 bytes, 5999 in
+        # the base)
+        cases = [([], "whole"), (["--delta-size-limit", "5999"], "zstd"),
+                 (["--delta-size-limit", "5998"], "whole")]
+        for i, (options, method) in enumerate(cases):
+            run = self.work.publish(f"limit{i}", "--delta-bases", "1", *options)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            tree = read_tree(os.path.join(self.work.dir, f"limit{i}"))
+            url = ET.fromstring(tree["version.xml"]).find("delta").get("url")
+            index = unpack(tree[url.split("/", 4)[4]])["orvex_delta.txt"].decode()
+            self.assertIn(f"\n{method} ", index.split(" data/big.bin\n")[0][-200:], options)
+
+    def test_delta_bases_sets_how_many_versions_back_deltas_start(self):
+        # (options, config change, bases of 1.0.3, files in deltas/); with none, zstd is not run.
+        cases = [([], {}, ["1.0.2", "1.0.1", "1.0.0"], 5),
+                 (["--delta-bases", "1"], {}, ["1.0.2"], 2),
+                 ([], {"delta_bases": 1}, ["1.0.2"], 2),
+                 (["--delta-bases", "0", "--zstd", "/nonexistent/zstd"], {"delta_bases": 2}, [],
+                  0)]
+        for i, (options, change, bases, count) in enumerate(cases):
+            self.work.configure({**DELTA_CONFIG, **change})
+            run = self.work.publish(f"k{i}", *options)
+            self.assertEqual(run.returncode, 0, (options, run.stderr))
+            tree = read_tree(os.path.join(self.work.dir, f"k{i}"))
+            root = ET.fromstring(tree["version.xml"])
+            self.assertEqual([c[0] for c in self.children(root)], bases, options)
+            self.assertEqual(len([k for k in tree if k.startswith("deltas/")]), count, options)
+        self.work.configure(DELTA_CONFIG)
+
+    def test_delta_children_come_first_and_leave_every_other_attribute_alone(self):
+        run = self.work.publish("none", "--serial", "5", "--delta-bases", "0")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        plain = ET.fromstring(read_tree(os.path.join(self.work.dir, "none"))["version.xml"])
+        walk = lambda root: [(e.tag, e.attrib) for e in root.iter() if e.tag != "delta"]
+        self.assertEqual(walk(self.root), walk(plain))
+        for element in self.root.iter():
+            tags = [child.tag for child in element]
+            self.assertEqual(tags, sorted(tags, key=lambda tag: tag != "delta"), element.attrib)
+        # Each element offers its own version's deltas; 1.0.0 has none.
+        self.assertEqual([len(self.children(e)) for e in self.root.iter() if e.tag != "delta"],
+                         [3, 3, 0, 2])
+
+    def test_the_report_sets_each_delta_beside_the_archive_a_player_on_its_base_gets(self):
+        size = {f"{kind} {version}": len(self.tree[f"{kind}/{name}.7z"]) for kind, name, version
+                in re.findall(r"(packages|patches)/(\w+)\.7z  \((\S+)", self.result.stdout)}
+        rows = re.findall(r"deltas/(\w+)\.7z  \((\S+) delta from (\S+): .* (\d+) bytes beside "
+                          r"the (.*) of (\d+) bytes\)", self.result.stdout)
+        self.assertEqual(len(rows), len(DELTA_METHODS))
+        for name, version, base, delta_size, archive, archive_size in rows:
+            last = base == DELTA_CONFIG["versions"][DELTA_CONFIG["versions"].index(version) - 1]
+            self.assertEqual(archive, f"patch from {base}" if last else "url's package")
+            self.assertEqual((int(delta_size), int(archive_size)),
+                             (len(self.tree[f"deltas/{name}.7z"]),
+                              size[f"patches {version}" if last else f"packages {version}"]))
 
 
 class Serials(unittest.TestCase):

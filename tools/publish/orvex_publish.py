@@ -24,10 +24,11 @@ machines on that version, since the bridge uses the one URL for a fresh install 
 The tree, to be served at the root of the bridge's update server (port 8008):
   version.xml, g_file_check_list.xml   the only files that change between runs
   lists/<version>/g_file_check_list.xml  each selected version's check list
-  packages/<sha256>.7z, patches/<sha256>.7z, files/<sha256>  named by their content
-base_url is where packages/, patches/ and files/ are reachable: that server, or a CDN that
-holds a copy of them. Nothing in the tree is ever deleted. The same inputs, the same 7zz and
-the same serial give the same tree, byte for byte.
+  packages/<sha256>.7z, patches/<sha256>.7z, deltas/<sha256>.7z, files/<sha256>  named by
+                                         their content
+base_url is where packages/, patches/, deltas/ and files/ are reachable: that server, or a
+CDN that holds a copy of them. Nothing in the tree is ever deleted. The same inputs, the
+same 7zz and zstd and the same serial give the same tree, byte for byte.
 
 The manifest's root carries "serial", which a bridge never lets go down, and
 "checklist_sha256", the SHA-256 of the g_file_check_list.xml written beside it. The serial
@@ -47,6 +48,14 @@ Two more commands, which need the openssl program:
       tag only, its serial (kept, or raised to N, or the time when it has none) and the
       checklist_sha256 of the g_file_check_list.xml beside it; other files stay as they are.
 
+Deltas: for each selected version and each of the "delta_bases" versions before it (default
+3, --delta-bases; 0 makes none), deltas/<sha256>.7z holds what a machine on that version
+needs: each changed file as a zstd binary delta against its old copy, when that is smaller
+than the file compressed alone, and each added file whole. Files over "delta_size_limit"
+bytes (default 64 MiB, --delta-size-limit; their old copy too) go whole. Every element that
+names a url gets a <delta from="BASE" url=... sha256=...> child per delta of its version;
+a bridge on another version, or one that cannot use the delta, takes the url as before.
+
 Exit status: 0 when the tree was written (the report lists each file, then any warnings),
 1 when something must be fixed first (the message says what), 2 for a bad command line.
 """
@@ -58,7 +67,7 @@ import tempfile
 
 sys.dont_write_bytecode = True  # run from the checkout: leave no caches in it
 from publisher import config as config_file
-from publisher import names, serial, sevenzip, signing
+from publisher import delta, names, serial, sevenzip, signing
 from publisher.build import Options, publish
 from publisher.config import PublishError
 
@@ -87,6 +96,16 @@ def _arguments(argv):
     parser.add_argument("--signing-key", metavar="FILE",
                         help="the private key (signing_key.pem from keygen) to sign the "
                         "documents with; without it no .sig files are written")
+    parser.add_argument("--zstd", default="zstd", metavar="PROGRAM",
+                        help="the zstd program to make deltas with (default: zstd on PATH)")
+    parser.add_argument("--delta-bases", type=_whole(config_file.delta_bases_problem),
+                        metavar="K", help="make deltas from the K versions before each "
+                        "selected one (or the config's \"delta_bases\"; default "
+                        f"{config_file.DELTA_BASES}); 0 makes none")
+    parser.add_argument("--delta-size-limit", type=_whole(config_file.delta_size_limit_problem),
+                        metavar="BYTES", help="a file larger than this, or whose old copy is, "
+                        "goes whole into a delta (or the config's \"delta_size_limit\"; "
+                        f"default {config_file.DELTA_SIZE_LIMIT})")
     _serial_option(parser, "the manifest's serial (or the config's \"serial\"); it may not "
                    "be lower than the served manifest's. Default: the served one for an "
                    "unchanged manifest, else one more than it, or the time without one")
@@ -96,6 +115,16 @@ def _arguments(argv):
         parser.error("--max-install-path leaves no room for a file name in a 260-character "
                      "path")
     return args, limit
+
+
+def _whole(problem):
+    def value(text):
+        number = int(text) if text.isdigit() else None
+        if number is None or (why := problem(number)) is not None:
+            raise argparse.ArgumentTypeError(
+                f"{text!r}: {why if number is not None else problem(text)}")
+        return number
+    return value
 
 
 def _serial_option(parser, help):
@@ -192,8 +221,11 @@ def main(argv=None):
         banner = sevenzip.version(args.sevenzip)
         signer = signing.Signer(args.signing_key) if args.signing_key else None
         number = args.serial if args.serial is not None else config.serial
-        rows, warnings = publish(config, Options(args.releases, args.out, args.sevenzip, limit,
-                                                 signer, number))
+        rows, warnings = publish(config, Options(
+            args.releases, args.out, args.sevenzip, limit, signer, number, args.zstd,
+            args.delta_bases, args.delta_size_limit))
+        if any(relative.startswith("deltas/") for _, relative, _ in rows):
+            banner += " and " + delta.Zstd(args.zstd).version()
     except PublishError as e:
         print(f"orvex_publish: {e}", file=sys.stderr)
         return 1

@@ -3,6 +3,8 @@
 The tree holds, for every version the manifest selects:
   packages/<sha256>.7z   the whole release (what a machine without the core installs)
   patches/<sha256>.7z    the files changed or added since the version before it
+  deltas/<sha256>.7z     the version rebuilt from each of the delta_bases versions before
+                         it, which the manifest offers as <delta> children (see delta.py)
   files/<sha256>         each file of the release, for the check list's repairs
   lists/<version>/g_file_check_list.xml
 and the two mutable documents, g_file_check_list.xml (the root version's list) and
@@ -17,7 +19,7 @@ import os
 import tempfile
 from dataclasses import dataclass
 
-from . import documents, serial, sevenzip
+from . import delta, documents, serial, sevenzip
 from .config import PublishError
 from .releases import stage_release
 from .tree import TreeWriter, sha256_of
@@ -31,6 +33,16 @@ class Options:
     name_limit: int
     signer: object = None  # a signing.Signer, or None for an unsigned tree
     serial: int = None  # the manifest's serial; None: kept, one more than served, or the time
+    zstd: str = "zstd"  # the zstd program deltas are made with
+    delta_bases: int = None  # None: the config's
+    delta_size_limit: int = None  # None: the config's
+
+
+def _bases(config, options, version):
+    """The versions a delta of version starts from, the nearest first."""
+    count = config.delta_bases if options.delta_bases is None else options.delta_bases
+    index = config.versions.index(version)
+    return config.versions[max(0, index - count):index][::-1]
 
 
 def _previous(config, version):
@@ -41,6 +53,7 @@ def _previous(config, version):
 def _stage_all(config, options, staging):
     needed = set(config.selected_versions())
     needed |= {p for v in needed if (p := _previous(config, v))}
+    needed |= {b for v in config.selected_versions() for b in _bases(config, options, v)}
     return {v: stage_release(options.releases, v, staging, options.name_limit)
             for v in config.versions if v in needed}
 
@@ -52,6 +65,11 @@ class _Run:
         self.writer = TreeWriter(options.out)
         self.warnings = []
         self.urls = {}  # version -> {"package": (url, sha256), "patch": (url, sha256)}
+        self.sizes = {}  # version -> {"package": bytes, "patch": bytes}
+        self.deltas = {}  # version -> [(base, url, sha256)], the nearest base first
+        self.zstd = delta.Zstd(options.zstd)
+        self.size_limit = (config.delta_size_limit if options.delta_size_limit is None
+                           else options.delta_size_limit)
         self.lists = {}  # version -> check list bytes
         self.copied = set()
         self.served = self.writer.existing(serial.MANIFEST)  # read once: the serial never goes back
@@ -61,26 +79,58 @@ class _Run:
     def url(self, relative):
         return f"{self.config.base_url}/{relative}"
 
-    def archive(self, root, files, folder, description):
+    def archive(self, root, files, folder, description, sizes=None, kind=None):
+        """Packs files into folder/<sha256>.7z; sizes[kind] gets its size. description is
+        the report's text, or a function of the archive's size that makes it."""
         scratch = self.writer.scratch(folder, ".7z")
         largest = sevenzip.pack(self.options.sevenzip, root, files, scratch)
         sha256 = sha256_of(scratch)
+        size = os.path.getsize(scratch)
         relative = f"{folder}/{sha256}.7z"
-        self.writer.place(scratch, relative, f"{description}: {len(files)} files, largest "
-                          f"solid block {largest} bytes")
+        if callable(description):
+            description = description(size)
+        else:
+            description += f": {len(files)} files, largest solid block {largest} bytes"
+        self.writer.place(scratch, relative, description)
+        if sizes is not None:
+            sizes[kind] = size
         return self.url(relative), sha256
+
+    def delta(self, releases, staging, version, base):
+        """Writes the delta of version from base; the report sets it beside the archives
+        the version's elements name, which a machine on base gets without it."""
+        work = os.path.join(staging, ".deltas", version, base)
+        entries, lines = delta.stage(self.zstd, version, base, releases[version],
+                                     releases[base], work, self.size_limit)
+        zstd = sum(line.method == "zstd" for line in lines)
+        if base == _previous(self.config, version):
+            beside = f"the patch from {base} of {self.sizes[version]['patch']} bytes"
+        else:
+            kinds = sorted({s.archive for _, s in self._elements() if s.version == version})
+            named = {"package": "package",
+                     "patch": f"patch from {_previous(self.config, version)}"}
+            beside = "the url's " + " and ".join(
+                f"{named[k]} of {self.sizes[version][k]} bytes" for k in kinds)
+        url, sha256 = self.archive(
+            work, entries, "deltas", lambda size: (
+                f"{version} delta from {base}: {zstd} zstd and {len(lines) - zstd} whole "
+                f"files; {size} bytes beside {beside}"))
+        self.deltas.setdefault(version, []).append((base, url, sha256))
 
     def version(self, releases, staging, version):
         files = releases[version]
         root = os.path.join(staging, version)
+        sizes = self.sizes[version] = {}
         self.urls[version] = {"package": self.archive(root, files, "packages",
-                                                      f"{version} full package")}
+                                                      f"{version} full package", sizes,
+                                                      "package")}
         previous = _previous(self.config, version)
         if previous:
             before = {f.key: f for f in releases[previous]}
             changed = [f for f in files if f.key not in before or before[f.key].sha256 != f.sha256]
             self.urls[version]["patch"] = self.archive(root, changed, "patches",
-                                                       f"{version} patch from {previous}")
+                                                       f"{version} patch from {previous}",
+                                                       sizes, "patch")
             gone = sorted(set(before) - {f.key for f in files})
             if gone:
                 self.warnings.append(
@@ -102,6 +152,8 @@ class _Run:
                 self.writer.copy_in(f.staged, f"files/{f.sha256}", f"{version} {f.name}")
         self.lists[version] = documents.check_list(
             version, checked, lambda f: self.url(f"files/{f.sha256}"))
+        for base in _bases(self.config, self.options, version):
+            self.delta(releases, staging, version, base)
 
     def documents(self):
         config = self.config
@@ -109,14 +161,15 @@ class _Run:
         digest = hashlib.sha256(check_list).hexdigest()
         number, manifest, why = serial.choose(
             self.served, lambda n: documents.manifest(
-                config, lambda s: self.urls[s.version][s.archive], n, digest),
+                config, lambda s: self.urls[s.version][s.archive], n, digest,
+                lambda s: self.deltas.get(s.version, [])),
             self.options.serial, self.where)
         root_list = self.lists[config.root.version]
         for name, data in [(serial.MANIFEST, manifest), (serial.CHECK_LIST, root_list)]:
             if len(data) > documents.MAX_DOCUMENT_BYTES:
                 raise PublishError(f"{name} would be {len(data)} bytes; the bridge reads at most "
-                                   f"{documents.MAX_DOCUMENT_BYTES}: shorten base_url or list "
-                                   "fewer entries or files")
+                                   f"{documents.MAX_DOCUMENT_BYTES}: shorten base_url, list "
+                                   "fewer entries or files, or lower delta_bases")
         for version, data in self.lists.items():
             self.document(f"lists/{version}/{serial.CHECK_LIST}", data, f"{version} check list")
         self.document(serial.CHECK_LIST, check_list,
@@ -158,6 +211,8 @@ class _Run:
 def publish(config, options):
     """Writes the tree; returns its report rows and the warnings."""
     run = _Run(config, options)
+    if any(_bases(config, options, v) for v in config.selected_versions()):
+        run.zstd.version()  # a missing zstd fails the run before anything is written
     try:
         with tempfile.TemporaryDirectory(prefix="orvex-publish-") as staging:
             releases = _stage_all(config, options, staging)

@@ -10,6 +10,11 @@ _URL = re.compile(r"https?://[!-~]+")
 ARCHIVES = ("package", "patch")
 _INT32 = (-(2**31), 2**31 - 1)
 SERIAL_MAX = 2**63 - 1  # the manifest serial's range is 1 to this
+DELTA_BASES = 3  # deltas from this many versions before each selected one
+DELTA_SIZE_LIMIT = 64 << 20  # larger files go whole into a delta
+# The bridge decodes a delta with its window capped at 2^27 bytes, and a file's window covers
+# it and its base, so no limit above that makes a delta the bridge can use.
+DELTA_SIZE_MAX = 1 << 27
 
 
 def serial_in_range(value):
@@ -50,6 +55,8 @@ class Config:
     root: Selection
     games: list = field(default_factory=list)
     serial: int = None  # the manifest's serial, when the config sets it (--serial wins)
+    delta_bases: int = DELTA_BASES  # --delta-bases wins
+    delta_size_limit: int = DELTA_SIZE_LIMIT  # --delta-size-limit wins
 
     def selected_versions(self):
         """The versions some element selects, in release order."""
@@ -58,6 +65,21 @@ class Config:
             used.add(game.selection.version)
             used.update(area.selection.version for area in game.areas)
         return [v for v in self.versions if v in used]
+
+
+def delta_bases_problem(value):
+    """Why value cannot be the number of delta bases, or None."""
+    if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= 1000:
+        return "must be a whole number from 0 (no deltas) to 1000"
+    return None
+
+
+def delta_size_limit_problem(value):
+    """Why value cannot be the delta size limit in bytes, or None."""
+    if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= DELTA_SIZE_MAX:
+        return (f"must be a whole number of bytes from 0 to {DELTA_SIZE_MAX} (the largest "
+                "window the bridge decodes)")
+    return None
 
 
 def _fail(where, problem):
@@ -144,8 +166,8 @@ def _game(obj, where, config):
 
 def parse(data):
     """The Config in the JSON object data; PublishError names the first problem."""
-    top = _object(data, "top level",
-                  ("base_url", "versions", "version", "start", "archive", "games", "serial"))
+    top = _object(data, "top level", ("base_url", "versions", "version", "start", "archive",
+                                      "games", "serial", "delta_bases", "delta_size_limit"))
     for key in ("base_url", "versions"):
         if key not in top:
             _fail(key, "is missing")
@@ -158,6 +180,12 @@ def parse(data):
     config.serial = top.get("serial")
     if config.serial is not None and not serial_in_range(config.serial):
         _fail("serial", f"must be a whole number from 1 to {SERIAL_MAX}")
+    for key, problem in [("delta_bases", delta_bases_problem),
+                         ("delta_size_limit", delta_size_limit_problem)]:
+        if key in top:
+            if (why := problem(top[key])) is not None:
+                _fail(key, why)
+            setattr(config, key, top[key])
     return config
 
 

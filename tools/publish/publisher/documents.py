@@ -22,21 +22,35 @@ def _values(selection, archive_of):
             ("version", selection.version)]
 
 
-def manifest(config, archive_of, serial, checklist_sha256):
+def _deltas(selection, deltas_of, indent):
+    """The <delta> children of an element: its first children, since older bridges take
+    game and area candidates from the first <game> or <area> child on."""
+    return [f"{indent}<delta{_attributes([('from', base), ('url', url), ('sha256', sha256)])}"
+            "/>\n" for base, url, sha256 in deltas_of(selection)]
+
+
+def manifest(config, archive_of, serial, checklist_sha256, deltas_of=lambda s: []):
     """version.xml. archive_of(selection) is the URL and the SHA-256 of the archive an
-    element selects; the root also carries the serial and the SHA-256 of the served check
-    list. The bridge takes the first game of an id and, within it, the last area of an
-    (area, group) pair; the config holds each once."""
+    element selects, deltas_of(selection) the (base version, URL, SHA-256) of each delta
+    that rebuilds its version; the root also carries the serial and the SHA-256 of the
+    served check list. The bridge takes the first game of an id and, within it, the last
+    area of an (area, group) pair; the config holds each once."""
     pairs = _values(config.root, archive_of) + [("serial", serial),
                                                 ("checklist_sha256", checklist_sha256)]
     lines = [_DECLARATION, f"<root{_attributes(pairs)}>\n"]
+    lines += _deltas(config.root, deltas_of, "  ")
     for game in config.games:
         pairs = [("name", game.id)] + _values(game.selection, archive_of)
         lines.append(f"  <game{_attributes(pairs)}>\n")
+        lines += _deltas(game.selection, deltas_of, "    ")
         for area in game.areas:
             pairs = [("name", area.area), ("group", area.group)] + _values(area.selection,
                                                                           archive_of)
-            lines.append(f"    <area{_attributes(pairs)}/>\n")
+            children = _deltas(area.selection, deltas_of, "      ")
+            if children:
+                lines += [f"    <area{_attributes(pairs)}>\n", *children, "    </area>\n"]
+            else:
+                lines.append(f"    <area{_attributes(pairs)}/>\n")
         lines.append("  </game>\n")
     lines.append("</root>\n")
     return "".join(lines).encode("ascii")
