@@ -38,7 +38,7 @@ fi
 # openssl makes and uses the signing keys of the publisher and the signed-update tests.
 packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 7zip python3 curl cmake googletest dpkg-dev nginx openssl
+  wine wine64 7zip python3 curl cmake googletest dpkg-dev nginx openssl zstd
   qemu-system-x86 debootstrap e2fsprogs)
 missing=()
 for p in "${packages[@]}"; do
