@@ -437,7 +437,7 @@ bench_resume() {
     results+=("$(ratio "$sent" "$bytes") ($starts starts)")
   done
   local r=${results[0]%% *}
-  row "resume: the $(mib "$bytes") MiB package, connection cut once in every 40 MiB; bytes sent / package" \
+  row "resume: the 256 MiB package ($(mib "$bytes") MiB packed), connection cut once in every 40 MiB; bytes sent / package" \
     "${results[0]}" "${results[1]} (server without range support)" "$r" "<= 1.10"
   at_least 1.10 "$r" || echo "bench: resumed downloads sent more than their goal" >&2
 }
