@@ -372,8 +372,18 @@ bench_download() {
   }
   local url="http://127.0.0.1:$PORT/file.bin" ref_seconds ceiling_seconds="" ours_seconds=""
   ref_seconds=$(best_seconds curl -s --noproxy '*' -o "$file" "$url")
-  ceiling_seconds=$(download_seconds "$url" "$file" bare) &&
-    ours_seconds=$(download_seconds "$url" "$file")
+  # Alternated, one download each per round, so that a load that comes and goes on the
+  # machine falls on both sides alike; the best round of each counts.
+  local round c o
+  for round in $(seq "$REPEATS"); do
+    c=$(REPEATS=1 download_seconds "$url" "$file" bare) &&
+      o=$(REPEATS=1 download_seconds "$url" "$file") || {
+      ours_seconds=""
+      break
+    }
+    ceiling_seconds=$(awk -v a="$c" -v b="$ceiling_seconds" 'BEGIN { print (b == "" || a < b) ? a : b }')
+    ours_seconds=$(awk -v a="$o" -v b="$ours_seconds" 'BEGIN { print (b == "" || a < b) ? a : b }')
+  done
   stop_server
   if [ -z "$ours_seconds" ] || ! cmp -s "$file" "$served/file.bin"; then
     echo "bench: the download failed or differs" >&2
@@ -427,7 +437,7 @@ bench_resume() {
     results+=("$(ratio "$sent" "$bytes") ($starts starts)")
   done
   local r=${results[0]%% *}
-  row "resume: the $(mib "$bytes") MiB package, connection cut once in every 40 MiB; bytes sent / package" \
+  row "resume: the 256 MiB package ($(mib "$bytes") MiB packed), connection cut once in every 40 MiB; bytes sent / package" \
     "${results[0]}" "${results[1]} (server without range support)" "$r" "<= 1.10"
   at_least 1.10 "$r" || echo "bench: resumed downloads sent more than their goal" >&2
 }

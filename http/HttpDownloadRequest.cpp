@@ -13,6 +13,12 @@ namespace {
 // What is read of a response whose status cannot be read, so the connection can end cleanly;
 // the rest is left unread rather than held in memory.
 const DWORD kMaxDrainBytes = 64 * 1024;
+// While a body streams: what one read asks for, and what WinHTTP must hold when asked for the
+// read to count as streaming (a full network buffer).
+const DWORD kStreamChunkBytes = 64 * 1024;
+const DWORD kStreamingReadyBytes = 8 * 1024;
+// A read slower than this means the body no longer streams.
+const DWORD kSlowReadMs = 50;
 }  // namespace
 
 HttpDownloadRequest::HttpDownloadRequest(HttpSession* session, unsigned pathCapacity)
@@ -103,24 +109,37 @@ bool HttpDownloadRequest::ReceiveBody() {
         return false;
     };
 
+    // Each read asks for no more than WinHTTP already holds: a read of more blocks until it
+    // is filled, which would hold a slow body past the time limit. While the body streams
+    // (WinHTTP holds a full buffer each time it is asked), reads of a fixed chunk skip that
+    // question, which costs as much as the read itself; the first slow read returns to it.
+    bool streaming = false;
     for (;;) {
-        // Each read asks for no more than WinHTTP already holds: a read of more blocks until
-        // it is filled, which would hold data past the time limit and lose it to a reset.
-        DWORD ready = 0;
         const bool whole = total >= 0 && received == static_cast<ULONGLONG>(total);
-        if (!WinHttpQueryDataAvailable(RequestHandle(), &ready) && !whole)
-            return failKeepingData(LastErrorOr(ERROR_WINHTTP_CONNECTION_ERROR));
+        const DWORD room = kBodyBufferBytes - filled;
+        DWORD ask = 0;
+        if (streaming && !whole) {
+            const ULONGLONG left = static_cast<ULONGLONG>(total) - received;
+            ask = room < kStreamChunkBytes ? room : kStreamChunkBytes;
+            if (left < ask) ask = static_cast<DWORD>(left);
+        } else {
+            DWORD ready = 0;
+            if (!WinHttpQueryDataAvailable(RequestHandle(), &ready) && !whole)
+                return failKeepingData(LastErrorOr(ERROR_WINHTTP_CONNECTION_ERROR));
+            ask = ready < room ? ready : room;
+            streaming = ready >= kStreamingReadyBytes && total >= 0;
+        }
         DWORD read = 0;
-        if (ready != 0) {
+        if (ask != 0) {
             // The limit bounds the whole body, not the gaps between reads; a stalled
             // connection is ended by the session's receive time-out instead. Unsigned
             // difference: a wrap of the tick counter does no harm.
-            if (timeLimit_ != kNoTimeLimit && GetTickCount() - start >= timeLimit_)
+            const DWORD before = GetTickCount();
+            if (timeLimit_ != kNoTimeLimit && before - start >= timeLimit_)
                 return failKeepingData(ERROR_WINHTTP_TIMEOUT);
-            const DWORD room = kBodyBufferBytes - filled;
-            if (!WinHttpReadData(RequestHandle(), buffer.get() + filled,
-                                 ready < room ? ready : room, &read))
+            if (!WinHttpReadData(RequestHandle(), buffer.get() + filled, ask, &read))
                 return failKeepingData(LastErrorOr(ERROR_WINHTTP_CONNECTION_ERROR));
+            if (GetTickCount() - before > kSlowReadMs) streaming = false;
             filled += read;
             received += read;
         }
