@@ -2,7 +2,7 @@
 # The main job: a studio's workflow, end to end. The studio's releases are published with
 # tools/publish/orvex_publish.py into a tree that nginx serves on the update port, signed
 # with the test build's key, and the sample game (tools/sample_host), shipping the bridge
-# built with that key, starts on one player's game folder through seven stages:
+# built with that key, starts on one player's game folder through eight stages:
 #   1. no installation: the full package is installed and the core module starts;
 #   2. a new release is published: the next start patches, and the core starts;
 #   3. a file is damaged: the next start repairs it from the check list;
@@ -11,7 +11,11 @@
 #   6. the network replays stage 2's signed manifest: it is older than the one accepted, so
 #      it is refused and nothing is downloaded or changed;
 #   7. 1.0.3 is published, and a poor connection cuts every download of its patch in one
-#      start: the next start resumes the patch where it stopped and installs 1.0.3.
+#      start: the next start resumes the patch where it stopped and installs 1.0.3;
+#   8. 1.0.4 is published with deltas: the game rebuilds the changed files from the ones it
+#      has and a delta a fraction of the patch's size, and never fetches the patch.
+# Stages 2 to 7 publish without deltas ("delta_bases": 0), so that they show the whole-file
+# patch each is about.
 # Each stage prints what it does, what the publisher wrote, the game's output with bx.log,
 # game_info.log and the core's call log, the server's requests, and its checks. A table
 # closes the job; the exit status is 1 when any stage did not do what it says.
@@ -123,6 +127,8 @@ describe_action() {
   files="$(requests_to /files/)"
   if requested /packages/; then
     echo "full package: $before -> $after"
+  elif requested /deltas/ && ! requested /patches/; then
+    echo "delta: $before -> $after"
   elif requested /patches/ && [ "$before" = "$after" ]; then
     echo "patch rolled back: still $after"
   elif requested /patches/; then
@@ -188,7 +194,7 @@ stage_patch() {
     "The studio publishes 1.0.1 and serves game 7's area 30, group 2 the patch from" \
     "1.0.0 (\"archive\": \"patch\"): the changed level.dat and the new maps\\one.map." \
     "The next start must apply it, record 1.0.1, and start the core module."
-  check "the publisher wrote the tree" publish 2-patch '{"versions": ["1.0.0", "1.0.1"],
+  check "the publisher wrote the tree" publish 2-patch '{"delta_bases": 0, "versions": ["1.0.0", "1.0.1"],
     "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}'
   # What a network attacker records now, to replay in the last stage.
   mkdir -p "$WORK/recorded"
@@ -232,7 +238,7 @@ stage_rollback() {
     "only, so it cannot be replaced: the patch must roll back whole, leaving the" \
     "installation as it was at 1.0.1, and the core module of 1.0.1 starts."
   check "the publisher wrote the tree" publish 4-patch-held \
-    '{"versions": ["1.0.0", "1.0.1", "1.0.2"],
+    '{"delta_bases": 0, "versions": ["1.0.0", "1.0.1", "1.0.2"],
     "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}'
   local before holder
   before="$(listing_of_game "$GAME")"
@@ -271,7 +277,7 @@ stage_start_off() {
     "update (nothing holds level.dat now, so the patch applies), and the core module must" \
     "never load: the game renders its frames without it."
   check "the publisher wrote the tree" publish 5-start-off \
-    '{"versions": ["1.0.0", "1.0.1", "1.0.2"],
+    '{"delta_bases": 0, "versions": ["1.0.0", "1.0.1", "1.0.2"],
     "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch", "start": false}]}]}'
   check "version.xml says start=\"0\" for area 30, group 2" \
     grep -q '<area name="30" group="2" start="0"' "$TREE/version.xml"
@@ -326,7 +332,7 @@ stage_resume() {
     "each continuing where the last stopped, and keeps what it got; the game starts on" \
     "1.0.2. The next start asks nginx only for the rest (Range, answered 206) and installs 1.0.3."
   check "the publisher wrote the tree" publish 7-resume \
-    '{"versions": ["1.0.0", "1.0.1", "1.0.2", "1.0.3"],
+    '{"delta_bases": 0, "versions": ["1.0.0", "1.0.1", "1.0.2", "1.0.3"],
     "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}' \
     "http://127.0.0.1:$PROXY_PORT"
   local proxy_log="$WORK/proxy.log" proxy patch_bytes
@@ -370,10 +376,44 @@ stage_resume() {
   stage_end "patch resumed: 1.0.2 -> $(installed_version "$GAME")" "$(outcome)"
 }
 
+# The publisher's report row for the delta from one version to another: its size beside the
+# whole-file patch's.
+delta_report_row() { grep -m1 "$1 delta from $2:" "$WORK/$3.report"; }
+delta_bytes() { sed -n 's/.*; \([0-9]*\) bytes beside .* of \([0-9]*\) bytes.*/\1 \2/p'; }
+
+stage_delta() {
+  stage_begin "new release: delta" \
+    "The studio publishes 1.0.4, which changes a few scattered KiB of 1.0.3's 8 MiB video and" \
+    "the level data, with deltas from the three releases before it (the default). The game on" \
+    "1.0.3 downloads the delta from 1.0.3 only, rebuilds the changed files from its own, checks" \
+    "each against the delta's digests and installs them as a patch would; the patch is never" \
+    "fetched. The publisher's report shows the delta's size beside the patch's."
+  check "the publisher wrote the tree" publish 8-delta \
+    '{"versions": ["1.0.0", "1.0.1", "1.0.2", "1.0.3", "1.0.4"],
+    "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}'
+  local row sizes
+  row="$(delta_report_row 1.0.4 1.0.3 8-delta)"
+  sizes="$(delta_bytes <<<"$row")"
+  begin_run
+  start_game 8
+  end_run
+  check "the delta was downloaded" requested /deltas/
+  check "the whole-file patch was not" not_requested /patches/
+  check "no full package was downloaded" not_requested /packages/
+  check "bin\\ holds exactly release 1.0.4" game_matches_release 1.0.4
+  check "version.bin records 1.0.4" version_is 1.0.4
+  check "the core module started" core_started
+  check "the delta is at most a fifth of the patch" \
+    awk -v d="${sizes% *}" -v p="${sizes#* }" 'BEGIN { exit !(d > 0 && d * 5 <= p) }'
+  echo "publisher: $row"
+  stage_end "$(describe_action "$VERSION_BEFORE"), $(awk -v d="${sizes% *}" -v p="${sizes#* }" \
+    'BEGIN { if (p > 0) printf "%.1f%% of the patch", 100 * d / p; else printf "no delta reported" }')" "$(outcome)"
+}
+
 rm -rf "$WORK"
 mkdir -p "$WORK" "$TREE"
 make_releases "$RELEASES" "$OUT/TestCore.dll"
-echo "releases: $RELEASES (1.0.0, 1.0.1, 1.0.2)"
+echo "releases: $RELEASES (1.0.0 to 1.0.4)"
 start_update_server "$TREE" "$WORK/nginx" || exit 1
 echo "update server: nginx $("$NGINX" -v 2>&1 | sed 's|.*/||') on $BASE_URL, serving $TREE"
 echo "    config $WORK/nginx/nginx.conf, logs in $WORK/nginx/logs"
@@ -385,6 +425,7 @@ stage_rollback
 stage_start_off
 stage_replay
 stage_resume
+stage_delta
 
 stop_update_server
 print_summary

@@ -1,14 +1,15 @@
 # shellcheck shell=bash
 # The main job's view of a game folder and of the studio's release folders. Sourced by
 # tools/main_job.sh.
-#   make_releases <releases dir> <core dll>   four versions of the core's installation
+#   make_releases <releases dir> <core dll>   five versions of the core's installation
 #   listing_of_game <game>                    "md5  bin/<file>" per installed file, sorted
 #   listing_of_release <release dir>          the same lines for a release folder
 #   installed_version <game>                  the version in version.bin, or "(none)"
 #   show_installation <title> <game>
 
 # 1.0.1 changes level.dat and adds a map; 1.0.2 changes level.dat and settings.ini and adds
-# a second map; 1.0.3 adds 8 MiB of video that does not compress, so its patch is large.
+# a second map; 1.0.3 adds 8 MiB of video that does not compress, so its patch is large;
+# 1.0.4 changes 16 scattered KiB of that video and the level data, a few bytes each.
 # Orvex.dll is the same test core in each.
 make_releases() {
   local releases="$1" core="$2" v
@@ -28,6 +29,13 @@ make_releases() {
   cp -r "$releases/1.0.2" "$releases/1.0.3"
   mkdir -p "$releases/1.0.3/data/video"
   head -c 8388608 /dev/urandom >"$releases/1.0.3/data/video/intro.bin"
+  cp -r "$releases/1.0.3" "$releases/1.0.4"
+  printf 'level data of version 1.0.4\n' >"$releases/1.0.4/data/level.dat"
+  local k
+  for k in $(seq 0 15); do
+    head -c 1024 /dev/urandom | dd of="$releases/1.0.4/data/video/intro.bin" bs=1024 \
+      seek=$((k * 509 + 7)) conv=notrunc status=none
+  done
 }
 
 # listing <dir> <prefix>: the MD5 and name of every file below dir but the test core's own

@@ -47,14 +47,14 @@ stage_end() {
     result="FAILED: $outcome"
     ANY_FAILED=1
   fi
-  SUMMARY_ROWS+=("$(printf '%-2s %-26s %-32s %-27s %3d.%d s' "$STAGE_COUNT" \
+  SUMMARY_ROWS+=("$(printf '%-2s %-26s %-40s %-27s %3d.%d s' "$STAGE_COUNT" \
     "$STAGE_TITLE" "$action" "$result" $((tenths / 10)) $((tenths % 10)))")
 }
 
 print_summary() {
   echo
   echo "Summary"
-  printf '%-2s %-26s %-32s %-27s %7s\n' "#" "Stage" "Action taken" "Result" "Time"
+  printf '%-2s %-26s %-40s %-27s %7s\n' "#" "Stage" "Action taken" "Result" "Time"
   local row
   for row in "${SUMMARY_ROWS[@]}"; do echo "$row"; done
   echo
