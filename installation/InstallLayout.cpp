@@ -16,6 +16,7 @@ void FillWorkArea(InstallLayout& layout) {
     layout.stagingDir = layout.workDir + L"\\staging";
     layout.backupDir = layout.workDir + L"\\backup";
     layout.repairDir = layout.workDir + L"\\repair";
+    layout.deltaDir = layout.workDir + L"\\delta";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 //       journal                          present only while bin\ is being changed
 //       staging\  backup\  repair\       the unpacked archive, the replaced files, repair
 //                                        downloads
+//       delta\                           an unpacked delta archive, rebuilt into staging\ files
 #pragma once
 
 #include <string>
@@ -22,6 +23,7 @@ struct InstallLayout {
     std::wstring stagingDir;
     std::wstring backupDir;
     std::wstring repairDir;
+    std::wstring deltaDir;
 };
 
 // The work area's name, beside the installation.

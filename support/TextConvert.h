@@ -10,6 +10,9 @@ constexpr int kIntTextChars = 64;
 void AnsiToWide(const char* source, std::wstring& result);
 void WideToAnsi(const wchar_t* source, std::string& result);
 
+// Strict UTF-8 (no invalid or overlong sequences, no NUL) to UTF-16; false leaves result empty.
+bool Utf8ToWide(const std::string& source, std::wstring& result);
+
 // Writes the signed text of value in the given radix (2..36) into buffer.
 void IntToWide(int value, wchar_t (&buffer)[kIntTextChars], int radix);
 

@@ -118,7 +118,7 @@ build_image() {
         dpkg --add-architecture i386
         apt-get update -qq
         apt-get install -y -qq --no-install-recommends linux-image-amd64 kmod udev \
-          iproute2 procps python3 7zip openssl wine wine32:i386
+          iproute2 procps python3 7zip zstd openssl wine wine32:i386
         apt-get clean
         rm -rf /var/lib/apt/lists/*"
     umount "$1/proc"' chroot "$root" >"$work/packages.log" 2>&1 || {

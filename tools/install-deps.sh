@@ -38,7 +38,7 @@ fi
 # openssl makes and uses the signing keys of the publisher and the signed-update tests.
 packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 7zip python3 curl cmake googletest dpkg-dev nginx openssl zstd
+  wine wine64 7zip zstd python3 curl cmake googletest dpkg-dev nginx openssl
   qemu-system-x86 debootstrap e2fsprogs)
 missing=()
 for p in "${packages[@]}"; do
@@ -63,7 +63,13 @@ fetch_source() {
   local pkg="$1" marker="$DEPS/$1.src"
   if [ -f "$marker" ] && [ -d "$(cat "$marker")" ]; then return; fi
   apt_update
-  (cd "$DEPS" && rm -rf "$pkg"-* && apt-get source -qq "$pkg" >/dev/null)
+  # A mirror may list a version (a security update) whose files it does not serve: then the
+  # other versions it lists, newest first.
+  local version
+  (cd "$DEPS" && rm -rf "$pkg"-* && apt-get source -qq "$pkg" >/dev/null) ||
+    for version in $(apt-cache showsrc "$pkg" | sed -n 's/^Version: //p' | sort -rV); do
+      (cd "$DEPS" && rm -rf "$pkg"-* && apt-get source -qq "$pkg=$version" >/dev/null) && break
+    done
   local dir
   dir="$(find "$DEPS" -maxdepth 1 -type d -name "$pkg-*" | head -n1)"
   [ -n "$dir" ] || { echo "source package $pkg did not unpack" >&2; exit 1; }
@@ -71,3 +77,4 @@ fetch_source() {
 }
 fetch_source tinyxml
 fetch_source 7zip
+fetch_source libzstd

@@ -18,12 +18,6 @@ namespace {
 
 constexpr const wchar_t* kPatchFileName = L"\\patch.7z";
 
-// Beside the installation: with the usual "<bridge>\bin\" it is "<bridge>\patch".
-std::wstring PatchDirectory(std::wstring installDir) {
-    if (installDir.back() != L'\\' && installDir.back() != L'/') installDir += L'\\';
-    return installDir + L"..\\patch";
-}
-
 void LogDownloadFailure(const std::wstring& /*requestUrl*/, DWORD error) {
     WriteLog("bx.log", "a", "update patch DownloadFile failed(%d)\n", static_cast<int>(error));
 }
@@ -66,6 +60,11 @@ bool UpdateUnguarded(const std::wstring& url, const std::string& sha256,
 }
 
 }  // namespace
+
+std::wstring PatchDirectory(std::wstring installDir) {
+    if (installDir.back() != L'\\' && installDir.back() != L'/') installDir += L'\\';
+    return installDir + L"..\\patch";
+}
 
 bool update(std::wstring url, std::string sha256, std::wstring toVersion) {
     try {

@@ -13,6 +13,10 @@
 bool update(std::wstring url, std::string sha256 = std::string(),
             std::wstring toVersion = std::wstring());
 
+// Where patches are downloaded, beside the installation: with the usual "<bridge>\bin\" it
+// is "<bridge>\bin\..\patch". installDir is not empty.
+std::wstring PatchDirectory(std::wstring installDir);
+
 // Unpacks the archive into the installation's staging tree and installs it over installDir
 // (empty: the default installation), backing up what it replaces and restoring it when any
 // copy fails. Records no version. True when every file was installed. Never throws.

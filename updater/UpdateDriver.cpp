@@ -10,6 +10,7 @@
 #include "support/Log.h"
 #include "installation/Recovery.h"
 #include "support/TextConvert.h"
+#include "updater/DeltaUpdate.h"
 #include "updater/FileCheckList.h"
 #include "updater/FileRepair.h"
 #include "updater/InstallDir.h"
@@ -136,7 +137,13 @@ void RunUpdate(const UpdaterThreadArgs& args) {
         return;
     }
     if (state.latestVersion != state.currentVersion) {
-        update(state.patchUrl, state.patchSha256, state.latestVersion);
+        // A delta for the installed version first; the whole-file patch when there is none or
+        // it fails before anything changed.
+        DeltaResult delta = UpdateByDelta(state.deltas, state.currentVersion, state.latestVersion);
+        if (delta == DeltaResult::Installed || delta == DeltaResult::ChangeFailed) return;
+        if (update(state.patchUrl, state.patchSha256, state.latestVersion) &&
+            delta == DeltaResult::Failed)
+            DiscardDeltaDownload();
         return;
     }
     GetCheckFileList();

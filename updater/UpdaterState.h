@@ -15,6 +15,14 @@ struct CheckFileRecord {
     bool needs_repair = false;
 };
 
+// A delta archive the manifest offers for one installed version (see DeltaUpdate.h). sha256
+// stays narrow, as the manifest gives it; empty when it gives none.
+struct DeltaOffer {
+    std::wstring from;  // the installed version it applies to, exact text
+    std::wstring url;
+    std::string sha256;
+};
+
 struct UpdaterState {
     std::wstring gameId;
     std::wstring areaId;
@@ -26,6 +34,8 @@ struct UpdaterState {
     std::string packageSha256;  // as the manifest gives them; empty when it gives none
     std::string patchSha256;
     std::string checklistSha256;  // the check list the manifest names; empty when none
+    // Deltas to latestVersion, from the element that set both the url and the version.
+    std::vector<DeltaOffer> deltas;
     // The serial of the signed manifest this run accepted, for the installation's record.
     unsigned long long manifestSerial = 0;
     bool hasManifestSerial = false;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/Log.h"
 #include "support/Sha256.h"
@@ -20,16 +21,24 @@ struct ManifestValues {
     std::string url;
     std::string sha256;  // of the archive that url names
     std::string version;
+    // The elements that set the url and the version in force; the url's element carries the
+    // deltas to its version.
+    const TiXmlElement* urlElement = nullptr;
+    const TiXmlElement* versionElement = nullptr;
 
     // An attribute the element lacks keeps the value from the level above.
     void TakeFrom(const TiXmlElement& element) {
         Take(element, "start", start);
         // A digest belongs to the url of its own element: a new url without one has none,
         // rather than the digest of another archive.
-        if (element.Attribute("url") != nullptr) sha256.clear();
+        if (element.Attribute("url") != nullptr) {
+            sha256.clear();
+            urlElement = &element;
+        }
         Take(element, "url", url);
         Take(element, "sha256", sha256);
         Take(element, "version", version);
+        if (element.Attribute("version") != nullptr) versionElement = &element;
     }
 
   private:
@@ -52,6 +61,43 @@ const TiXmlElement* SelectGame(const TiXmlElement& root, const std::string& game
         if (AttributeIs(*game, "name", gameId)) return game;
     }
     return nullptr;
+}
+
+// Deltas come first among an element's children; more than this many are not read.
+constexpr int kMaxDeltaOffers = 8;
+// Longer texts are no version or address the bridge could use.
+constexpr size_t kMaxDeltaFromChars = 64;
+constexpr size_t kMaxDeltaUrlChars = 2048;
+
+// A delta child as an offer, or false when it cannot be used: a missing or overlong "from" or
+// "url", a "sha256" that is no digest text, or (with a studio's key) none at all.
+bool MakeDeltaOffer(const TiXmlElement& delta, DeltaOffer& offer) {
+    const char* from = delta.Attribute("from");
+    const char* url = delta.Attribute("url");
+    const char* sha256 = delta.Attribute("sha256");
+    if (from == nullptr || url == nullptr || *from == '\0' || *url == '\0' ||
+        std::strlen(from) > kMaxDeltaFromChars || std::strlen(url) > kMaxDeltaUrlChars)
+        return false;
+    if (sha256 != nullptr ? !IsSha256Text(sha256) : SigningKeyBuiltIn()) return false;
+    AnsiToWide(from, offer.from);
+    AnsiToWide(url, offer.url);
+    offer.sha256 = sha256 != nullptr ? sha256 : "";
+    return !offer.from.empty() && !offer.url.empty();
+}
+
+// The leading "delta" children of the element that set the url, when that element also set
+// the version in force: only then do they rebuild exactly that version.
+std::vector<DeltaOffer> DeltaOffers(const ManifestValues& values) {
+    std::vector<DeltaOffer> offers;
+    if (values.urlElement == nullptr || values.urlElement != values.versionElement) return offers;
+    int read = 0;
+    for (const TiXmlElement* delta = values.urlElement->FirstChildElement();
+         delta != nullptr && read < kMaxDeltaOffers && std::strcmp(delta->Value(), "delta") == 0;
+         delta = delta->NextSiblingElement(), ++read) {
+        DeltaOffer offer;
+        if (MakeDeltaOffer(*delta, offer)) offers.push_back(offer);
+    }
+    return offers;
 }
 
 }  // namespace
@@ -99,6 +145,7 @@ bool SelectUpdateInfo(const TiXmlElement& root) {
     state.patchSha256 = values.sha256;
     AnsiToWide(values.version.c_str(), state.latestVersion);
     AnsiToWide(values.start.c_str(), state.startFlag);
+    state.deltas = DeltaOffers(values);
     // One snapshot: the check list this manifest was published with.
     const char* checklist = root.Attribute("checklist_sha256");
     state.checklistSha256 = IsSha256Text(checklist) ? checklist : "";

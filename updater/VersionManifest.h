@@ -15,5 +15,8 @@ bool GetUpdateInfo();
 // matching area of the first matching game, over that game, over the root. With a signing
 // key built in, a selection without a well-formed "sha256" is refused: logged, nothing
 // stored, false. Otherwise true. The root's "checklist_sha256", when well formed, names the
-// only check list a keyed bridge accepts with this manifest.
+// only check list a keyed bridge accepts with this manifest. The leading "delta" children (up
+// to eight) of the element that set the url in force are stored as delta offers, but only
+// when that element also set the version in force; each needs "from" and "url" and, with a
+// signing key, "sha256". Children that fail are skipped.
 bool SelectUpdateInfo(const TiXmlElement& root);

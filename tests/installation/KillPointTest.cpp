@@ -15,10 +15,12 @@ namespace {
 struct Scenario {
     const char* what;
     bool patch;              // A installed and patched to B; else nothing installed, A comes
+    bool delta;              // the patch comes as a delta archive
     const char* afterwards;  // the release a working server ends with
 } const kScenarios[] = {
-    {"patch A->B on an installed A", true, "B"},
-    {"full install of A on an empty machine", false, "A"},
+    {"patch A->B on an installed A", true, false, "B"},
+    {"full install of A on an empty machine", false, false, "A"},
+    {"delta A->B on an installed A", true, true, "B"},
 };
 
 enum class Next { NoServer, FailingPayload, WorkingServer };
@@ -56,7 +58,7 @@ std::string ExpectWholeRelease(const SeamGame& game, const Lines& out, bool read
 void EveryNextStartFindsOneWholeRelease(const Scenario& s) {
     {
         SCOPED_TRACE(s.what);
-        ReleaseServer server(s.patch);
+        ReleaseServer server(s.patch, s.delta);
         ASSERT_TRUE(server.Listen());
         auto layDown = [&](SeamGame& game) {
             if (s.patch) game.LayRelease("A");
@@ -68,6 +70,10 @@ void EveryNextStartFindsOneWholeRelease(const Scenario& s) {
             layDown(game);
             Lines log = CountingRun(game);
             ASSERT_EQ(game.Installed(s.patch), s.afterwards) << TreeListing(game.File("bin"));
+            // The delta made B, not the patch after it.
+            if (s.delta) {
+                ASSERT_EQ(server.WholePayloadRequests(), 0u);
+            }
             replaced = ReplacedInCopyOrder(log);
             count = static_cast<int>(log.size());
         }
@@ -120,7 +126,9 @@ void EveryNextStartFindsOneWholeRelease(const Scenario& s) {
         }
         std::cout << "[ KillPoint ] " << s.what << ": " << points.size() << " of " << count
                   << " kill points tried" << std::endl;
-        ::testing::Test::RecordProperty(s.patch ? "patch_kill_points" : "install_kill_points",
+        ::testing::Test::RecordProperty(s.delta   ? "delta_kill_points"
+                                        : s.patch ? "patch_kill_points"
+                                                  : "install_kill_points",
                                         static_cast<int>(points.size()));
     }
 }
@@ -134,4 +142,8 @@ TEST(KillPoint, PatchEveryNextStartFindsOneWholeRelease) {
 
 TEST(KillPoint, InstallEveryNextStartFindsOneWholeRelease) {
     EveryNextStartFindsOneWholeRelease(kScenarios[1]);
+}
+
+TEST(KillPoint, DeltaEveryNextStartFindsOneWholeRelease) {
+    EveryNextStartFindsOneWholeRelease(kScenarios[2]);
 }

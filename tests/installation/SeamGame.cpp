@@ -117,9 +117,13 @@ DWORD SeamGame::StartKilled() {
 // Every test core these tests start reports the installation it was loaded from.
 const ScopedEnvironmentVariable g_coreReportsItsTree(L"ORVEX_TEST_CORE_TREE", L"1");
 
-ReleaseServer::ReleaseServer(bool patch)
+ReleaseServer::ReleaseServer(bool patch, bool delta)
     : patch_(patch),
-      payload_(ReadFileBytes(ReleaseFixture(patch ? "patch_AB.7z" : "package_A.7z"))) {
+      delta_(delta),
+      payload_(ReadFileBytes(ReleaseFixture(delta   ? "delta_AB.7z"
+                                            : patch ? "patch_AB.7z"
+                                                    : "package_A.7z"))),
+      whole_(ReadFileBytes(ReleaseFixture(patch ? "patch_AB.7z" : "package_A.7z"))) {
     server_.SetHandler([this](const ReceivedRequest& request) { return Answer(request); });
 }
 
@@ -142,12 +146,25 @@ void ReleaseServer::ReleaseHold() {
     held_ = INVALID_HANDLE_VALUE;
 }
 
+size_t ReleaseServer::WholePayloadRequests() const {
+    size_t count = 0;
+    for (const ReceivedRequest& request : server_.Requests())
+        count += request.target.rfind("/pkg/payload.7z?", 0) == 0;
+    return count;
+}
+
 ScriptedResponse ReleaseServer::Answer(const ReceivedRequest& request) {
     if (request.target.rfind("/version.xml?", 0) == 0)
-        return ScriptedResponse::Ok(std::string("<root start=\"1\" url=\"http://127.0.0.1:8008/"
-                                                "pkg/payload.7z\" version=\"") +
-                                    (patch_ ? "1.1" : "1.0") + "\"/>");
-    if (request.target.rfind("/pkg/payload.7z?", 0) != 0)
+        return ScriptedResponse::Ok(
+            std::string(
+                "<root start=\"1\" url=\"http://127.0.0.1:8008/pkg/payload.7z\" version=\"") +
+            (patch_ ? "1.1" : "1.0") + "\">" +
+            (delta_ ? "<delta from=\"1.0\" url=\"http://127.0.0.1:8008/pkg/delta.7z\"/>" : "") +
+            "</root>");
+    // With a delta offered, the whole-file patch is only its fallback.
+    if (delta_ && request.target.rfind("/pkg/payload.7z?", 0) == 0)
+        return ScriptedResponse::Ok(whole_);
+    if (request.target.rfind(delta_ ? "/pkg/delta.7z?" : "/pkg/payload.7z?", 0) != 0)
         return ScriptedResponse::WithStatus(404, "Not Found", "");
     std::lock_guard<std::mutex> lock(mutex_);
     if (mode_ == Payload::Truncated)

@@ -47,11 +47,12 @@ class SeamGame : public GameDir {
 };
 
 // The update server on the update port: a manifest naming B and the patch, or (for a
-// machine without an installation) A and the package. Payloads may be spoiled for a start.
+// machine without an installation) A and the package. With a delta the manifest offers it
+// too, and the delta is the payload. Payloads may be spoiled for a start.
 class ReleaseServer {
   public:
     enum class Payload { Good, HoldingAFile, Truncated };
-    explicit ReleaseServer(bool patch);
+    explicit ReleaseServer(bool patch, bool delta = false);
     ~ReleaseServer();
 
     bool Listen();
@@ -60,12 +61,16 @@ class ReleaseServer {
     // it but not write it) until ReleaseHold(). Truncated: a third of it.
     void Serve(Payload payload, const std::wstring& holdPath = L"");
     void ReleaseHold();
+    // Requests for the whole-file patch or package so far.
+    size_t WholePayloadRequests() const;
 
   private:
     ScriptedResponse Answer(const ReceivedRequest& request);
 
     bool patch_;
+    bool delta_;
     std::string payload_;
+    std::string whole_;  // the patch or package
     std::mutex mutex_;
     Payload mode_ = Payload::Good;
     std::wstring holdPath_;

@@ -6,6 +6,7 @@
 # OUT/package_A.7z   all of A
 # OUT/patch_AB.7z    what B changes or adds to A: 12 files changed, 4 added (one in a new
 #                    subdirectory), the rest of A unchanged
+# OUT/delta_AB.7z   the same change as a delta archive (made with zstd)
 # The tests make data\level1.dat read-only once they laid a release down.
 set -euo pipefail
 out="$1"
@@ -43,3 +44,24 @@ change lang/it.txt "italian" 300000
 change extra/fx/spark.bin "fx" 300000
 (cd "$out/patch" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/patch_AB.7z" .)
 (cd "$a" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/package_A.7z" .)
+
+# OUT/delta_AB.7z: the same change as a delta archive, each changed file a zstd frame against
+# A's, each added one whole, with its index.
+d="$out/delta"
+mkdir -p "$d"
+sha() { sha256sum "$1" | cut -d' ' -f1; }
+(cd "$out/patch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$out/changed.txt"
+{
+  printf 'orvex-delta 1\nfrom 1.0\nto 1.1\n'
+  while IFS= read -r f; do
+    mkdir -p "$(dirname "$d/data/$f")"
+    if [ -f "$a/$f" ]; then
+      zstd -q -f --long=27 --patch-from="$a/$f" "$b/$f" -o "$d/data/$f.zst"
+      printf 'zstd 27 %s %s %s %s\n' "$(sha "$a/$f")" "$(sha "$b/$f")" "$(stat -c %s "$b/$f")" "$f"
+    else
+      cp "$b/$f" "$d/data/$f"
+      printf 'whole - - %s %s %s\n' "$(sha "$b/$f")" "$(stat -c %s "$b/$f")" "$f"
+    fi
+  done <"$out/changed.txt"
+} >"$d/orvex_delta.txt"
+(cd "$d" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/delta_AB.7z" .)

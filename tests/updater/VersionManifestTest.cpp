@@ -151,6 +151,57 @@ TEST_F(Manifest, ADigestTravelsWithItsUrl) {
     }
 }
 
+// Deltas: the leading "delta" children of the element that set the url in force, read only
+// when that element also set the version in force; each as "from>url>sha256".
+TEST_F(Manifest, DeltaChildrenOfTheElementThatSetUrlAndVersion) {
+    const std::string d1 = "<delta from=\"1.0\" url=\"http://h/d1.7z\"/>";
+    const std::string d2 =
+        "<delta from=\"1.1\" url=\"http://h/d2.7z\" sha256=\"" + std::string(64, 'a') + "\"/>";
+    std::string nine;
+    for (int i = 0; i < 9; ++i) nine += "<delta from=\"" + std::to_string(i) + "\" url=\"u\"/>";
+    const struct {
+        const char* what;
+        std::string game;  // attributes, then children of the matching game
+        std::string expected;
+    } cases[] = {
+        {"url and version", "url=\"g\" version=\"6\">" + d1 + d2,
+         "1.0>http://h/d1.7z>|1.1>http://h/d2.7z>" + std::string(64, 'a') + "|"},
+        {"the root's, nothing below setting either", ">", "1.0>http://h/d1.7z>|"},
+        {"url without version", "url=\"g\">" + d1, ""},
+        {"version without url", "version=\"6\">" + d1, ""},
+        {"only leading children", "url=\"g\" version=\"6\">" + d1 + "<x/>" + d2,
+         "1.0>http://h/d1.7z>|"},
+        {"at most eight read", "url=\"g\" version=\"6\">" + nine,
+         "0>u>|1>u>|2>u>|3>u>|4>u>|5>u>|6>u>|7>u>|"},
+        {"unusable children skipped",
+         "url=\"g\" version=\"6\"><delta url=\"u\"/><delta from=\"1\"/>"
+         "<delta from=\"2\" url=\"u\" sha256=\"ab\"/><delta from=\"" +
+             std::string(65, '3') + "\" url=\"u\"/><delta from=\"4\" url=\"" +
+             std::string(2049, 'u') + "\"/>" + d1,
+         "1.0>http://h/d1.7z>|"},
+        // The area overrides the version: the game's deltas do not rebuild it.
+        {"a later version",
+         "url=\"g\" version=\"6\">" + d1 + "<area name=\"30\" group=\"2\" version=\"7\"/>", ""},
+        // The area sets both: its deltas, not the game's.
+        {"a later url and version",
+         "url=\"g\" version=\"6\">" + d1 +
+             "<area name=\"30\" group=\"2\" url=\"a\" version=\"7\">" + d2 + "</area>",
+         "1.1>http://h/d2.7z>" + std::string(64, 'a') + "|"},
+    };
+    for (const auto& c : cases) {
+        TiXmlDocument document;
+        document.Parse(("<root url=\"r\" version=\"5\">" + d1 + "<game name=\"7\" " + c.game +
+                        "</game></root>")
+                           .c_str());
+        ASSERT_NE(document.RootElement(), nullptr) << c.what;
+        ASSERT_TRUE(SelectUpdateInfo(*document.RootElement())) << c.what;
+        std::string offers;
+        for (const DeltaOffer& offer : TheUpdaterState().deltas)
+            offers += Narrow(offer.from) + ">" + Narrow(offer.url) + ">" + offer.sha256 + "|";
+        EXPECT_EQ(offers, c.expected) << c.what;
+    }
+}
+
 TEST_F(Manifest, RootWithoutValuesStoresEmptyTexts) {
     ASSERT_TRUE(Serve("<root/>"));
     ASSERT_TRUE(GetUpdateInfo());
