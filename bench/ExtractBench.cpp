@@ -1,59 +1,24 @@
 // Times ExtractArchive on one package: the best of N calls, each into a fresh directory
 // <root>\1 .. <root>\N, then one more call into <root>\mem that only measures memory. During
-// that call a thread samples the process's private bytes every millisecond, because wine
-// reports the current figure as the peak. Prints one line for bench/run.sh:
+// that call the process's private bytes are sampled (PrivateBytes.h). Prints one line for
+// bench/run.sh:
 //   extract bytes=<archive bytes> seconds=<best> base_private=<bytes before the memory call>
 //     peak_private=<bytes> peak_ws=<bytes>
 // The clock runs around the call only, so the process's start-up is not in the figure.
 #include <windows.h>
 
 #include "BenchClock.h"
-#include <psapi.h>
+#include "PrivateBytes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "archive/ExtractArchive.h"
 #include "support/TextConvert.h"
 
 namespace {
-
-PROCESS_MEMORY_COUNTERS Counters() {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    return counters;
-}
-
-// The highest private-bytes figure seen while it lives.
-class PrivateBytesSampler {
-  public:
-    PrivateBytesSampler() : thread_([this] { Run(); }) {}
-    ~PrivateBytesSampler() {
-        stop_ = true;
-        thread_.join();
-    }
-    PrivateBytesSampler(const PrivateBytesSampler&) = delete;
-    PrivateBytesSampler& operator=(const PrivateBytesSampler&) = delete;
-
-    size_t Peak() const { return peak_; }
-
-  private:
-    void Run() {
-        while (!stop_) {
-            peak_ = std::max<size_t>(peak_, Counters().PagefileUsage);
-            Sleep(1);
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    std::atomic<size_t> peak_{0};
-    std::thread thread_;  // last: starts once the members it uses exist
-};
 
 bool ExtractInto(const std::wstring& archive, const std::wstring& dir) {
     CreateDirectoryW(dir.c_str(), nullptr);

@@ -442,6 +442,140 @@ bench_resume() {
   at_least 1.10 "$r" || echo "bench: resumed downloads sent more than their goal" >&2
 }
 
+# Releases A and B of three kinds, made here: two builds of this project's DLL (unkeyed and
+# keyed: the same tree with the one source file that holds the key changed), a 64 MiB data
+# file with 1% of its 4 KiB blocks changed in scattered places, and 1,000 small files with 50
+# changed. Each pair is published with deltas; the delta archive is set beside the whole-file
+# patch in bytes, and installing each with DeltaBench (download over loopback, unpack,
+# journaled install) in time and in private bytes.
+make_delta_releases() {
+  local rel="$1" kind="$2"
+  mkdir -p "$rel/1.0.0" "$rel/1.0.1"
+  case "$kind" in
+    dll)
+      cp "$OUT/OrvexBridge.dll" "$rel/1.0.0/Orvex.dll"
+      cp "$OUT/signed/OrvexBridge.dll" "$rel/1.0.1/Orvex.dll"
+      ;;
+    data)
+      head -c 67108864 /dev/urandom >"$rel/1.0.0/data.bin"
+      python3 - "$rel/1.0.0/data.bin" "$rel/1.0.1/data.bin" <<'PY'
+import os, random, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+blocks = len(data) // 4096
+for b in random.Random(7).sample(range(blocks), blocks // 100):
+    data[b * 4096:(b + 1) * 4096] = os.urandom(4096)
+open(sys.argv[2], "wb").write(data)
+PY
+      ;;
+    small)
+      python3 - "$rel/1.0.0" "$rel/1.0.1" <<'PY'
+import base64, os, random, sys
+old, new = sys.argv[1], sys.argv[2]
+changed = set(random.Random(7).sample(range(1000), 50))
+for i in range(1000):
+    name = os.path.join(f"d{i // 100}", f"f{i}.txt")
+    text = base64.b64encode(os.urandom(3072))
+    for root in (old, new):
+        os.makedirs(os.path.join(root, f"d{i // 100}"), exist_ok=True)
+        if root == new and i in changed:
+            text = text[:1000] + base64.b64encode(os.urandom(48)) + text[1064:]
+        open(os.path.join(root, name), "wb").write(text)
+PY
+      ;;
+  esac
+}
+
+# delta_apply <dir> <release> <mode> <url> <sha256>: one DeltaBench run on a fresh copy of
+# release 1.0.0; prints "<seconds> <peak private bytes above the start>" when it installed
+# exactly release 1.0.1.
+delta_apply() {
+  local dir="$1" rel="$2" line
+  rm -rf "$dir/inst"
+  mkdir -p "$dir/inst/bin"
+  cp -r "$rel/1.0.0/." "$dir/inst/bin/"
+  printf '[conf]\r\nversion=1.0.0\r\n' >"$dir/inst/version.bin"
+  cp "$OUT/DeltaBench.exe" "$dir/inst/"
+  line=$(cd "$dir/inst" && "$WINE" "$dir/inst/DeltaBench.exe" "$3" "$4" "$5" 1.0.0 1.0.1 \
+    </dev/null | tr -d '\r') || true
+  echo "$line" >&2
+  [[ "$line" == *" ok=1"* ]] && diff -r "$dir/inst/bin" "$rel/1.0.1" >/dev/null || return 1
+  awk '{ for (i = 1; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] } }
+    END { printf "%s %d\n", v["seconds"], v["peak_private"] - v["base_private"] }' <<<"$line"
+}
+
+bench_delta() {
+  local kind
+  for kind in dll data small; do
+    local dir="$SCRATCH/delta-$kind" rel tree delta patch mode best result
+    rel="$dir/releases"
+    tree="$dir/tree"
+    mkdir -p "$tree"
+    make_delta_releases "$rel" "$kind"
+    start_server "$tree" || {
+      FAILED=1
+      return
+    }
+    printf '{"base_url": "http://127.0.0.1:%s", "versions": ["1.0.0", "1.0.1"], "archive": "patch"}\n' \
+      "$PORT" >"$dir/config.json"
+    if ! python3 "$ROOT/tools/publish/orvex_publish.py" --config "$dir/config.json" \
+      --releases "$rel" --out "$tree" >"$dir/report" 2>&1; then
+      cat "$dir/report" >&2
+      stop_server
+      FAILED=1
+      return
+    fi
+    delta=$(ls "$tree"/deltas/*.7z 2>/dev/null | head -n1)
+    patch=$(ls "$tree"/patches/*.7z | head -n1)
+    if [ -z "$delta" ]; then
+      echo "bench: no delta published for $kind" >&2
+      stop_server
+      FAILED=1
+      return
+    fi
+    declare -A seconds=() peak=()
+    for _ in $(seq "$REPEATS"); do
+      for mode in delta patch; do
+        local file="$delta"
+        [ "$mode" = delta ] || file="$patch"
+        result=$(delta_apply "$dir" "$rel" "$mode" \
+          "http://127.0.0.1:$PORT/${file#"$tree"/}" "$(basename "$file" .7z)") || {
+          echo "bench: the $mode of $kind did not install release 1.0.1" >&2
+          stop_server
+          FAILED=1
+          return
+        }
+        best=${seconds[$mode]:-}
+        seconds[$mode]=$(awk -v a="${result% *}" -v b="$best" 'BEGIN { print (b == "" || a < b) ? a : b }')
+        peak[$mode]=${result#* }
+      done
+    done
+    stop_server
+    local d p goal="<= 0.20"
+    d=$(stat -c %s "$delta")
+    p=$(stat -c %s "$patch")
+    [ "$kind" != small ] || goal="none"
+    local what
+    case "$kind" in
+      dll) what="the DLL, unkeyed -> keyed build" ;;
+      data) what="a 64 MiB data file, 1% of its 4 KiB blocks changed" ;;
+      small) what="1,000 small files, 50 changed" ;;
+    esac
+    row "delta of $what: archive bytes" "$d" "$p (whole-file patch)" "$(ratio "$d" "$p")" "$goal"
+    row "delta of $what: download + install" "${seconds[delta]} s" \
+      "${seconds[patch]} s (whole-file patch)" "$(ratio "${seconds[delta]}" "${seconds[patch]}")" \
+      "<= 1.50"
+    row "delta of $what: peak private bytes above the start" "$(mib "${peak[delta]}") MiB" \
+      "$(mib "${peak[patch]}") MiB (whole-file patch)" "$(ratio "${peak[delta]}" "${peak[patch]}")" \
+      "$([ "$kind" = data ] && echo "<= 128 MiB (twice the file)" || echo none)"
+    if [ "$kind" != small ]; then
+      at_least 0.20 "$(ratio "$d" "$p")" || echo "bench: the $kind delta is over its goal" >&2
+    fi
+    at_least 1.50 "$(ratio "${seconds[delta]}" "${seconds[patch]}")" ||
+      echo "bench: the $kind delta installs slower than its goal" >&2
+    unset seconds peak
+  done
+}
+
 # Packages and patches of 100, 1,000 and 10,000 files of 1 KiB, 100 to a folder: time per
 # file at each size; flat means the total grows linearly.
 bench_growth() {
@@ -518,6 +652,7 @@ fi
 if want download; then bench_download; fi
 if want growth; then bench_growth; fi
 if want resume; then bench_resume; fi
+if want delta; then bench_delta; fi
 
 echo
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -m)"
