@@ -442,20 +442,21 @@ bench_resume() {
   at_least 1.10 "$r" || echo "bench: resumed downloads sent more than their goal" >&2
 }
 
-# Releases A and B of three kinds, made here: two builds of this project's DLL (unkeyed and
-# keyed: the same tree with the one source file that holds the key changed), a 64 MiB data
-# file with 1% of its 4 KiB blocks changed in scattered places, and 1,000 small files with 50
-# changed. Each pair is published with deltas; the delta archive is set beside the whole-file
-# patch in bytes, and installing each with DeltaBench (download over loopback, unpack,
-# journaled install) in time and in private bytes.
+# Releases A and B of three kinds, made here: two builds of this project's DLL, stripped as
+# shipped (unkeyed and keyed: the same sources but the one file that holds the key), a 64 MiB
+# data file with 1% of its 4 KiB blocks changed in scattered places, and 1,000 small files
+# with 50 changed. Each pair is published with deltas; the delta archive is set beside the
+# whole-file patch in bytes, and installing each with DeltaBench (download over loopback,
+# unpack, journaled install) in time and in private bytes.
 make_delta_releases() {
   local rel="$1" kind="$2"
   mkdir -p "$rel/1.0.0" "$rel/1.0.1"
+  # Stripped as a studio ships them (the build's own copies carry their debug information).
+  # Every release holds the core module at its top; only the DLL pair changes it.
+  x86_64-w64-mingw32-strip -o "$rel/1.0.0/Orvex.dll" "$OUT/OrvexBridge.dll"
+  cp "$rel/1.0.0/Orvex.dll" "$rel/1.0.1/Orvex.dll"
   case "$kind" in
-    dll)
-      cp "$OUT/OrvexBridge.dll" "$rel/1.0.0/Orvex.dll"
-      cp "$OUT/signed/OrvexBridge.dll" "$rel/1.0.1/Orvex.dll"
-      ;;
+    dll) x86_64-w64-mingw32-strip -o "$rel/1.0.1/Orvex.dll" "$OUT/signed/OrvexBridge.dll" ;;
     data)
       head -c 67108864 /dev/urandom >"$rel/1.0.0/data.bin"
       python3 - "$rel/1.0.0/data.bin" "$rel/1.0.1/data.bin" <<'PY'
