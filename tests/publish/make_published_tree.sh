@@ -32,5 +32,7 @@ publish() {
     ${options[@]+"${options[@]}"} >"$out/$1.report"
 }
 publish tree1 '{"base_url": "http://127.0.0.1:8008", "versions": ["1.0.0"], "serial": 4}'
+# Without deltas: the suites that serve these trees are about the whole-file patch.
 publish tree2 '{"base_url": "http://127.0.0.1:8008", "versions": ["1.0.0", "1.0.1"], "serial": 5,
+  "delta_bases": 0,
   "games": [{"id": 7, "areas": [{"area": 30, "group": 2, "archive": "patch"}]}]}'
