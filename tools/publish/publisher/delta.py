@@ -21,9 +21,9 @@ each is decoded again and compared with the release before it is packed.
 
 import os
 import shutil
-import subprocess
 from dataclasses import dataclass
 
+from . import programs
 from .config import PublishError
 from .tree import sha256_of
 
@@ -63,16 +63,8 @@ class Zstd:
         self.program = program
 
     def _run(self, args):
-        try:
-            done = subprocess.run([self.program, *args], capture_output=True, text=True)
-        except OSError as e:
-            raise PublishError(f"{self.program}: cannot be run ({e.strerror}); install zstd "
-                               "(Debian package zstd), name it with --zstd, or give "
-                               "--delta-bases 0") from None
-        if done.returncode != 0:
-            raise PublishError(f"{self.program} {' '.join(args)} failed (exit "
-                               f"{done.returncode}):\n{(done.stderr or done.stdout).strip()}")
-        return done.stdout
+        return programs.run(self.program, args, "install zstd (Debian package zstd), name it "
+                            "with --zstd, or give --delta-bases 0")
 
     def version(self):
         """"zstd <version>": frames are byte-identical only for the same zstd version."""

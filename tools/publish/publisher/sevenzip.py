@@ -8,8 +8,8 @@ thread count is fixed because LZMA2's output may depend on it.
 """
 
 import os
-import subprocess
 
+from . import programs
 from .config import PublishError
 
 SOLID_BLOCK_BYTES = 16 << 20
@@ -18,15 +18,8 @@ SWITCHES = ["-t7z", "-m0=LZMA2:d=16m", "-mx=9", "-ms=16m", "-mmt=2", "-mtm=off",
 
 
 def _run(sevenzip, args, cwd=None):
-    try:
-        done = subprocess.run([sevenzip, *args], cwd=cwd, capture_output=True, text=True)
-    except OSError as e:
-        raise PublishError(f"{sevenzip}: cannot be run ({e.strerror}); install 7zz (Debian "
-                           "package 7zip) or name it with --7zz") from None
-    if done.returncode != 0:
-        raise PublishError(f"{sevenzip} {' '.join(args[:2])} failed (exit {done.returncode}):\n"
-                           f"{(done.stderr or done.stdout).strip()}")
-    return done.stdout
+    return programs.run(sevenzip, args, "install 7zz (Debian package 7zip) or name it with --7zz",
+                        args[:2], cwd)
 
 
 def version(sevenzip):
