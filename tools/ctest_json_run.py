@@ -7,7 +7,9 @@ For the i686 build inside the emulated machine, which has no cmake. Each test ru
 would run it serially: in the listed order, a test only after the tests it depends on (the
 fixture setups), none of them beside another (so every resource lock holds), in its working
 directory with its environment. A test whose fixture setup failed is not run and fails. A
-test labelled build_machine needs the build machine's own tools and is skipped here. A
+test labelled build_machine needs the build machine's own tools and is skipped here; one
+labelled host_side has already run on the build machine, and its result is read from
+vm-host-side.xml (ctest's JUnit output) beside TESTS_JSON. A
 program found at another place on this machine than on the one that configured the build
 (python3 from a per-user install, say) is taken by its name. Each test gets at most
 ORVEX_VM_TEST_LIMIT seconds (default 480, twice the slowest program's time in the emulated
@@ -24,9 +26,11 @@ import signal
 import subprocess
 import sys
 import time
+import xml.etree.ElementTree as ElementTree
 
 OUTPUT_TAIL_LINES = 200
 BUILD_MACHINE = "build_machine"  # the label of tests that need the build machine's tools
+HOST_SIDE = "host_side"  # the label of tests that ran on the build machine before the boot
 
 
 def properties(test):
@@ -78,6 +82,20 @@ def select(tests, regex):
         chosen.add(name)
         wanted.extend(properties(by_name[name]).get("DEPENDS", []))
     return [t for t in tests if t["name"] in chosen]
+
+
+def host_side_results(path):
+    """Each host-side test's name and whether it passed, from ctest's JUnit output."""
+    try:
+        cases = ElementTree.parse(path).getroot().iter("testcase")
+    except (OSError, ElementTree.ParseError):
+        return {}
+    return {
+        case.get("name"): case.get("status") == "run"
+        and case.find("failure") is None
+        and case.find("error") is None
+        for case in cases
+    }
 
 
 def run_one(test, props, log_path, limit):
@@ -136,6 +154,7 @@ def main():
     log_dir = sys.argv[2]
     os.makedirs(log_dir, exist_ok=True)
     limit = float(os.environ.get("ORVEX_VM_TEST_LIMIT", "480"))
+    host_side = host_side_results(os.path.join(os.path.dirname(sys.argv[1]), "vm-host-side.xml"))
     failed_names, ran, skipped = [], set(), 0
     suite_start = time.monotonic()
     for index, test in enumerate(tests, 1):
@@ -147,6 +166,9 @@ def main():
             passed, note = True, "skipped"
         elif blocked:
             passed, note = False, "not run: failed " + ", ".join(blocked)
+        elif HOST_SIDE in props.get("LABELS", []):
+            passed = host_side.get(name, False)
+            note = "on the build machine" if passed else "failed on the build machine"
         else:
             passed, note = run_one(test, props, log_path, limit)
             ran.add(name)

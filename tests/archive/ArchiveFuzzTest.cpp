@@ -22,7 +22,8 @@
 
 namespace {
 
-constexpr int kCases = 2000;
+// The 32-bit build runs in a slow emulated machine: the same kinds of case, fewer of them.
+constexpr int kCases = sizeof(void*) == 4 ? 500 : 2000;
 
 // The start header: signature and version (8 bytes), the CRC of the 20 bytes after it, the
 // end header's offset (counted from byte 32), its size and its CRC.

@@ -144,7 +144,7 @@ TEST(ManyGames, EightGamesStartedTogetherInFiveRounds) {
               ReadFileBytes(ArtifactDir() + L"\\TestCore.dll"));
 }
 
-constexpr int kBulkFiles = 400;
+constexpr int kBulkFiles = ORVEX_BULK_FILES;  // as many as the fixture script made
 constexpr size_t kBulkFileSize = 512 * 1024;
 
 std::wstring BulkFile(const GameDir& game, int i) {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes the packages that the install tests serve, with the real 7zz, before the tests run.
-#   make_packages.sh OUT CORE_DLL
+#   make_packages.sh OUT CORE_DLL BULK_FILES
 # OUT/package.7z holds Orvex.dll (a copy of CORE_DLL) and data/level.dat.
 set -euo pipefail
 out="$1"
 core="$2"
+bulk_files="$3"
 rm -rf "$out"
 mkdir -p "$out/src/data"
 cp "$core" "$out/src/Orvex.dll"
@@ -18,7 +19,7 @@ for n in 1 2 3 4; do
   (cd "$out/round$n" && 7zz a -bso0 -bsp0 -m0=LZMA2 "$out/patch_1.$n.7z" .)
 done
 
-# For a game killed during a patch's copy: bulk.7z installs 400 files of 512 KiB of 'a',
+# For a game killed during a patch's copy: bulk.7z installs BULK_FILES files of 512 KiB of 'a',
 # bulk_patch.7z replaces them with 'b', so the copy lasts long enough to be caught.
 mkdir -p "$out/bulk/data" "$out/bulk_patch/data"
 cp "$core" "$out/bulk/Orvex.dll"
@@ -26,7 +27,7 @@ head -c 524288 /dev/zero | tr '\0' a >"$out/a.bin"
 head -c 524288 /dev/zero | tr '\0' b >"$out/b.bin"
 # One writer per tree: a process per file costs more than the files on a slow machine.
 a_files=() b_files=()
-for i in $(seq -w 1 400); do
+for i in $(seq -f %03g 1 "$bulk_files"); do
   a_files+=("$out/bulk/data/f$i.bin")
   b_files+=("$out/bulk_patch/data/f$i.bin")
 done

@@ -34,7 +34,7 @@ const char* Name(Next next) {
 // delta, whose change is the patch's, tries fewer.
 std::vector<int> KillPoints(int count, bool delta) {
     std::vector<int> points;
-    const int step = sizeof(void*) != 4 ? 1 : delta ? 12 : 5;
+    const int step = sizeof(void*) != 4 ? 1 : delta ? 24 : 10;
     for (int n = 1; n <= count; ++n)
         if (n == 1 || n == count || n % step == 0) points.push_back(n);
     return points;
