@@ -33,19 +33,9 @@ mkdir -p "$out/patch/data"
 for f in "${changed[@]}" data/new.dat; do cp "$new/$f" "$out/patch/$f"; done
 (cd "$out/patch" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/patch.7z" .)
 
-sha() { sha256sum "$1" | cut -d' ' -f1; }
-size() { stat -c %s "$1"; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/delta_tree.sh"
 good="$out/trees/good"
-mkdir -p "$good/data/data"
-{
-  printf 'orvex-delta 1\nfrom 1.0.0\nto 1.0.2\n'
-  for f in "${changed[@]}"; do
-    zstd -q -f --long=27 --patch-from="$old/$f" "$new/$f" -o "$good/data/$f.zst"
-    printf 'zstd 27 %s %s %s %s\n' "$(sha "$old/$f")" "$(sha "$new/$f")" "$(size "$new/$f")" "$f"
-  done
-  cp "$new/data/new.dat" "$good/data/data/new.dat"
-  printf 'whole - - %s %s data/new.dat\n' "$(sha "$new/data/new.dat")" "$(size "$new/data/new.dat")"
-} >"$good/orvex_delta.txt"
+delta_tree "$old" "$new" 1.0.0 1.0.2 "$good" "${changed[@]}" data/new.dat
 
 variant() { # a copy of the good tree named $1
   cp -a "$good" "$out/trees/$1"

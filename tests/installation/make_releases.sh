@@ -47,21 +47,8 @@ change extra/fx/spark.bin "fx" 300000
 
 # OUT/delta_AB.7z: the same change as a delta archive, each changed file a zstd frame against
 # A's, each added one whole, with its index.
+source "$(dirname "${BASH_SOURCE[0]}")/../support/delta_tree.sh"
 d="$out/delta"
-mkdir -p "$d"
-sha() { sha256sum "$1" | cut -d' ' -f1; }
-(cd "$out/patch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$out/changed.txt"
-{
-  printf 'orvex-delta 1\nfrom 1.0\nto 1.1\n'
-  while IFS= read -r f; do
-    mkdir -p "$(dirname "$d/data/$f")"
-    if [ -f "$a/$f" ]; then
-      zstd -q -f --long=27 --patch-from="$a/$f" "$b/$f" -o "$d/data/$f.zst"
-      printf 'zstd 27 %s %s %s %s\n' "$(sha "$a/$f")" "$(sha "$b/$f")" "$(stat -c %s "$b/$f")" "$f"
-    else
-      cp "$b/$f" "$d/data/$f"
-      printf 'whole - - %s %s %s\n' "$(sha "$b/$f")" "$(stat -c %s "$b/$f")" "$f"
-    fi
-  done <"$out/changed.txt"
-} >"$d/orvex_delta.txt"
+mapfile -t changed < <(cd "$out/patch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+delta_tree "$a" "$b" 1.0 1.1 "$d" "${changed[@]}"
 (cd "$d" && 7zz a -bso0 -bsp0 -m0=LZMA2 -mx=1 "$out/delta_AB.7z" .)
