@@ -78,10 +78,15 @@ bool MakeDeltaOffer(const TiXmlElement& delta, DeltaOffer& offer) {
     if (from == nullptr || url == nullptr || *from == '\0' || *url == '\0' ||
         std::strlen(from) > kMaxDeltaFromChars || std::strlen(url) > kMaxDeltaUrlChars)
         return false;
-    if (sha256 != nullptr ? !IsSha256Text(sha256) : SigningKeyBuiltIn()) return false;
+    if (sha256 == nullptr) {
+        if (SigningKeyBuiltIn()) return false;  // with a key, every payload has its digest
+    } else if (!IsSha256Text(sha256)) {
+        return false;
+    } else {
+        offer.sha256 = sha256;
+    }
     AnsiToWide(from, offer.from);
     AnsiToWide(url, offer.url);
-    offer.sha256 = sha256 != nullptr ? sha256 : "";
     return !offer.from.empty() && !offer.url.empty();
 }
 
