@@ -66,9 +66,7 @@ int main(int argc, char** argv) {
         }
         sampled = sampler.Peak();
     }
-    PROCESS_MEMORY_COUNTERS counters = Counters();
-    size_t peak = std::max<size_t>(sampled, counters.PeakPagefileUsage);
     std::printf("extract bytes=%llu seconds=%.6f base_private=%zu peak_private=%zu peak_ws=%zu\n",
-                bytes, best, base, peak, static_cast<size_t>(counters.PeakWorkingSetSize));
+                bytes, best, base, sampled, static_cast<size_t>(Counters().PeakWorkingSetSize));
     return 0;
 }

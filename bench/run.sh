@@ -504,76 +504,84 @@ delta_apply() {
     END { printf "%s %d\n", v["seconds"], v["peak_private"] - v["base_private"] }' <<<"$line"
 }
 
+# One kind of release: its delta and its whole-file patch published from the same two
+# releases, each installed REPEATS times, alternating; false when a step fails.
+delta_kind() {
+  local kind="$1" dir="$SCRATCH/delta-$1" rel tree delta patch mode file result
+  local delta_s="" patch_s="" delta_peak="" patch_peak=""
+  rel="$dir/releases"
+  tree="$dir/tree"
+  mkdir -p "$tree"
+  make_delta_releases "$rel" "$kind"
+  start_server "$tree" || return 1
+  printf '{"base_url": "http://127.0.0.1:%s", "versions": ["1.0.0", "1.0.1"], "archive": "patch"}\n' \
+    "$PORT" >"$dir/config.json"
+  if ! python3 "$ROOT/tools/publish/orvex_publish.py" --config "$dir/config.json" \
+    --releases "$rel" --out "$tree" >"$dir/report" 2>&1; then
+    cat "$dir/report" >&2
+    stop_server
+    return 1
+  fi
+  delta=$(ls "$tree"/deltas/*.7z 2>/dev/null | head -n1)
+  patch=$(ls "$tree"/patches/*.7z | head -n1)
+  if [ -z "$delta" ]; then
+    echo "bench: no delta published for $kind" >&2
+    stop_server
+    return 1
+  fi
+  for _ in $(seq "$REPEATS"); do
+    for mode in delta patch; do
+      file="$delta"
+      [ "$mode" = delta ] || file="$patch"
+      result=$(delta_apply "$dir" "$rel" "$mode" \
+        "http://127.0.0.1:$PORT/${file#"$tree"/}" "$(basename "$file" .7z)") || {
+        echo "bench: the $mode of $kind did not install release 1.0.1" >&2
+        stop_server
+        return 1
+      }
+      if [ "$mode" = delta ]; then
+        delta_s=$(awk -v a="${result% *}" -v b="$delta_s" 'BEGIN { print (b == "" || a < b) ? a : b }')
+        delta_peak=${result#* }
+      else
+        patch_s=$(awk -v a="${result% *}" -v b="$patch_s" 'BEGIN { print (b == "" || a < b) ? a : b }')
+        patch_peak=${result#* }
+      fi
+    done
+  done
+  stop_server
+  local d p what goal="<= 0.20" peak_goal=none
+  d=$(stat -c %s "$delta")
+  p=$(stat -c %s "$patch")
+  case "$kind" in
+    dll) what="the DLL, unkeyed -> keyed build" ;;
+    data)
+      what="a 64 MiB data file, 1% of its 4 KiB blocks changed"
+      peak_goal="<= 128 MiB (twice the file)"
+      ;;
+    small)
+      what="1,000 small files, 50 changed"
+      goal=none
+      ;;
+  esac
+  row "delta of $what: archive bytes" "$d" "$p (whole-file patch)" "$(ratio "$d" "$p")" "$goal"
+  row "delta of $what: download + install" "$delta_s s" "$patch_s s (whole-file patch)" \
+    "$(ratio "$delta_s" "$patch_s")" "<= 1.50"
+  row "delta of $what: peak private bytes above the start" "$(mib "$delta_peak") MiB" \
+    "$(mib "$patch_peak") MiB (whole-file patch)" "$(ratio "$delta_peak" "$patch_peak")" "$peak_goal"
+  if [ "$goal" != none ] && ! at_least 0.20 "$(ratio "$d" "$p")"; then
+    echo "bench: the $kind delta is over its goal" >&2
+  fi
+  at_least 1.50 "$(ratio "$delta_s" "$patch_s")" ||
+    echo "bench: the $kind delta installs slower than its goal" >&2
+}
+
 bench_delta() {
   local kind
   for kind in dll data small; do
-    local dir="$SCRATCH/delta-$kind" rel tree delta patch mode best result
-    rel="$dir/releases"
-    tree="$dir/tree"
-    mkdir -p "$tree"
-    make_delta_releases "$rel" "$kind"
-    start_server "$tree" || {
+    delta_kind "$kind" || {
       FAILED=1
       return
     }
-    printf '{"base_url": "http://127.0.0.1:%s", "versions": ["1.0.0", "1.0.1"], "archive": "patch"}\n' \
-      "$PORT" >"$dir/config.json"
-    if ! python3 "$ROOT/tools/publish/orvex_publish.py" --config "$dir/config.json" \
-      --releases "$rel" --out "$tree" >"$dir/report" 2>&1; then
-      cat "$dir/report" >&2
-      stop_server
-      FAILED=1
-      return
-    fi
-    delta=$(ls "$tree"/deltas/*.7z 2>/dev/null | head -n1)
-    patch=$(ls "$tree"/patches/*.7z | head -n1)
-    if [ -z "$delta" ]; then
-      echo "bench: no delta published for $kind" >&2
-      stop_server
-      FAILED=1
-      return
-    fi
-    declare -A seconds=() peak=()
-    for _ in $(seq "$REPEATS"); do
-      for mode in delta patch; do
-        local file="$delta"
-        [ "$mode" = delta ] || file="$patch"
-        result=$(delta_apply "$dir" "$rel" "$mode" \
-          "http://127.0.0.1:$PORT/${file#"$tree"/}" "$(basename "$file" .7z)") || {
-          echo "bench: the $mode of $kind did not install release 1.0.1" >&2
-          stop_server
-          FAILED=1
-          return
-        }
-        best=${seconds[$mode]:-}
-        seconds[$mode]=$(awk -v a="${result% *}" -v b="$best" 'BEGIN { print (b == "" || a < b) ? a : b }')
-        peak[$mode]=${result#* }
-      done
-    done
-    stop_server
-    local d p goal="<= 0.20"
-    d=$(stat -c %s "$delta")
-    p=$(stat -c %s "$patch")
-    [ "$kind" != small ] || goal="none"
-    local what
-    case "$kind" in
-      dll) what="the DLL, unkeyed -> keyed build" ;;
-      data) what="a 64 MiB data file, 1% of its 4 KiB blocks changed" ;;
-      small) what="1,000 small files, 50 changed" ;;
-    esac
-    row "delta of $what: archive bytes" "$d" "$p (whole-file patch)" "$(ratio "$d" "$p")" "$goal"
-    row "delta of $what: download + install" "${seconds[delta]} s" \
-      "${seconds[patch]} s (whole-file patch)" "$(ratio "${seconds[delta]}" "${seconds[patch]}")" \
-      "<= 1.50"
-    row "delta of $what: peak private bytes above the start" "$(mib "${peak[delta]}") MiB" \
-      "$(mib "${peak[patch]}") MiB (whole-file patch)" "$(ratio "${peak[delta]}" "${peak[patch]}")" \
-      "$([ "$kind" = data ] && echo "<= 128 MiB (twice the file)" || echo none)"
-    if [ "$kind" != small ]; then
-      at_least 0.20 "$(ratio "$d" "$p")" || echo "bench: the $kind delta is over its goal" >&2
-    fi
-    at_least 1.50 "$(ratio "${seconds[delta]}" "${seconds[patch]}")" ||
-      echo "bench: the $kind delta installs slower than its goal" >&2
-    unset seconds peak
   done
 }
 
