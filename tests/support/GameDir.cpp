@@ -1,5 +1,7 @@
 #include "support/GameDir.h"
 
+#include <cstdio>
+
 #include "installation/LockName.h"
 #include "support/ScopedHandle.h"
 #include "support/TestPaths.h"
@@ -58,9 +60,15 @@ HANDLE GameDir::StartHost(const std::vector<std::string>& commands, const std::s
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
-    if (!CreateProcessW(host.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        (spelling.empty() ? path_ : spelling).c_str(), &startup, &info)) {
-        return nullptr;
+    // Under a loaded wine a process now and then fails to start; a test is about what the
+    // process does, so a start is tried three times, each failure printed.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(host.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           (spelling.empty() ? path_ : spelling).c_str(), &startup, &info))
+            break;
+        std::fprintf(stderr, "the host did not start (error %lu, attempt %d)\n", GetLastError(),
+                     attempt);
+        if (attempt == 3) return nullptr;
     }
     CloseHandle(info.hThread);
     return info.hProcess;
